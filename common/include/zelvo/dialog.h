@@ -1,0 +1,37 @@
+#pragma once
+// The native dialogs run in a program of their own, zelvo-dialog, started as a
+// child: its arguments say which dialog to show, its answer comes back on its
+// standard output and exit code. ZELVO_DIALOG names another program to use.
+//
+//   zelvo-dialog message --icon error|warning|info --title CAPTION --text TEXT
+//       exit 0 when dismissed
+//   zelvo-dialog browser --title TITLE [--secure] [--hide-secure] NAME...
+//       "Ejecutar": exit 0, stdout "<chosen name>\n<0|1>\n"; "Cerrar"/Esc/close: exit 1
+//   zelvo-dialog pin --type auth|sign
+//       accept: exit 0, stdout "<current PIN>\n<new PIN>\n"; Esc/"Cancelar": 1; close: 2
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+struct DialogResult {
+    int exitCode = -1;   // -1: the program could not be started or did not end normally
+    std::string output;  // everything it wrote on standard output
+};
+
+// The dialog program: $ZELVO_DIALOG, else zelvo-dialog beside the module holding
+// `anchor` (or beside the program), else "zelvo-dialog" on PATH.
+std::string dialogProgram(const void* anchor = nullptr);
+// Runs the dialog program with `args`, waits for it and collects its output.
+DialogResult runDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
+// True when a graphical session exists (DISPLAY or WAYLAND_DISPLAY).
+bool hasGraphicalSession();
+// Overwrites a string's bytes before it is released (PINs).
+void wipe(std::string& secret);
+
+enum class MessageIcon { error, warning, information };
+// Writes "caption: text" to standard error and, in a graphical session, shows
+// the same box with zelvo-dialog and waits until it is dismissed.
+void showMessageBox(const std::string& caption, const std::string& text, MessageIcon icon);
+
+}  // namespace zelvo

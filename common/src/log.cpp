@@ -1,0 +1,105 @@
+#include "zelvo/log.h"
+
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace zelvo::log {
+namespace {
+
+std::atomic<int> g_level{0};
+std::shared_ptr<spdlog::logger> g_logger;  // written by init/shutdown on one thread before use
+
+spdlog::level::level_enum toSpd(Severity s) {
+    switch (s) {
+        case Severity::fatal: return spdlog::level::critical;
+        case Severity::error: return spdlog::level::err;
+        case Severity::warning: return spdlog::level::warn;
+        case Severity::info: return spdlog::level::info;
+        case Severity::debug: return spdlog::level::debug;
+        case Severity::verbose: return spdlog::level::trace;
+        default: return spdlog::level::off;
+    }
+}
+
+// Severity names padded to five columns, as the log readers expect.
+class SeverityFlag : public spdlog::custom_flag_formatter {
+public:
+    void format(const spdlog::details::log_msg& msg, const std::tm&, spdlog::memory_buf_t& dest) override {
+        const char* name = "NONE ";
+        switch (msg.level) {
+            case spdlog::level::critical: name = "FATAL"; break;
+            case spdlog::level::err: name = "ERROR"; break;
+            case spdlog::level::warn: name = "WARN "; break;
+            case spdlog::level::info: name = "INFO "; break;
+            case spdlog::level::debug: name = "DEBUG"; break;
+            case spdlog::level::trace: name = "VERB "; break;
+            default: break;
+        }
+        dest.append(name, name + 5);
+    }
+    std::unique_ptr<custom_flag_formatter> clone() const override { return std::make_unique<SeverityFlag>(); }
+};
+
+std::unique_ptr<spdlog::formatter> makeFormatter() {
+    auto f = std::make_unique<spdlog::pattern_formatter>();
+    f->add_flag<SeverityFlag>('*').set_pattern("%Y-%m-%d %H:%M:%S.%e %* [%t] [%!@%#] %v");
+    return f;
+}
+
+}  // namespace
+
+std::string dayFileName() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d.log", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return buf;
+}
+
+void init(const std::string& path, int level, bool console) {
+    if (level < 0 || level > 6) level = 0;
+    std::vector<spdlog::sink_ptr> sinks;
+    spdlog::file_event_handlers handlers;
+    handlers.after_open = [](const spdlog::filename_t&, std::FILE* file) {
+        std::fseek(file, 0, SEEK_END);
+        if (std::ftell(file) == 0) std::fputs("\xEF\xBB\xBF", file);
+    };
+    try {
+        sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false, handlers));
+    } catch (const spdlog::spdlog_ex&) {
+        // A log folder that is missing or not writable loses the records; the program runs on.
+    }
+    if (console) sinks.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
+    auto logger = std::make_shared<spdlog::logger>("zelvo", sinks.begin(), sinks.end());
+    logger->set_formatter(makeFormatter());
+    logger->set_level(level == 0 ? spdlog::level::off : toSpd(static_cast<Severity>(level)));
+    logger->flush_on(spdlog::level::trace);
+    g_logger = logger;
+    g_level = level;
+}
+
+void shutdown() {
+    g_level = 0;
+    g_logger.reset();
+}
+
+bool enabled(Severity severity) {
+    int s = static_cast<int>(severity);
+    return s > 0 && s <= g_level.load(std::memory_order_relaxed);
+}
+
+void write(Severity severity, const char* function, int line, const std::string& message) {
+    auto logger = g_logger;
+    if (!logger || !enabled(severity)) return;
+    logger->log(spdlog::source_loc{"", line, function}, toSpd(severity), "{}", message);
+}
+
+}  // namespace zelvo::log

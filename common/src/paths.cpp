@@ -1,0 +1,100 @@
+#include "zelvo/paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zelvo {
+namespace {
+
+std::string dirOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string withSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    return dir;
+}
+
+}  // namespace
+
+std::string programPath() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+}
+
+std::string programDir() { return dirOf(programPath()); }
+
+std::string modulePath(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return "";
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved)) return resolved;
+    return info.dli_fname;
+}
+
+std::string moduleDir(const void* address) { return dirOf(modulePath(address)); }
+
+std::string homeDir() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/tmp";
+}
+
+std::string tempDir() {
+    std::string t;
+    if (const char* env = std::getenv("TMPDIR"); env && *env) t = env;
+    else t = "/tmp";
+    while (t.size() > 1 && t.back() == '/') t.pop_back();
+    return t;
+}
+
+bool isWritableDir(const std::string& dir) {
+    struct stat st {};
+    return !dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool makeDirs(const std::string& dir, unsigned mode) {
+    if (dir.empty()) return false;
+    std::string path;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = dir.find('/', pos + 1);
+        path = dir.substr(0, pos);
+        if (path.empty()) continue;
+        if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string userStateDir(const std::string& sub) {
+    std::string base;
+    if (const char* env = std::getenv("XDG_STATE_HOME"); env && *env) base = env;
+    else base = homeDir() + "/.local/state";
+    std::string dir = withSlash(base) + "zelvo";
+    if (!sub.empty()) dir += "/" + sub;
+    if (!makeDirs(dir, 0700)) return "";
+    return withSlash(dir);
+}
+
+std::string writableDirOr(const std::string& preferred, const std::string& sub) {
+    if (isWritableDir(preferred)) return withSlash(preferred);
+    return userStateDir(sub);
+}
+
+void appendToPath(const std::string& dir) {
+    const char* path = std::getenv("PATH");
+    if (!path) return;
+    std::string value = std::string(path) + ":" + dir;
+    setenv("PATH", value.c_str(), 1);
+}
+
+}  // namespace zelvo
