@@ -4,9 +4,15 @@
 // All state is process-wide: one server per process.
 #include "core/Params.h"
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 class VirtualApplication;
+class WebSocketConnection;
+template <class Stream>
+class WebSocketSession;
 
 class EmbeddedServer {
 public:
@@ -26,6 +32,30 @@ public:
     static void onTextMessage(const char* text);
     static void onByteArrayMessage(const char* bytes, int length);
     static void onApplicationClose();
+
+    // Folder of the static files, ending in '/'; empty (the default) means the
+    // folder "html" beside the program.
+    static void setDocumentRoot(const std::string& folder);
+    // True when one of the first 40 header names (up to an empty one) is, in any
+    // case, the start of "origin" over its own length: the request comes from a page.
+    static bool isWebConnection(const std::vector<std::string>& headerNames);
+
+private:
+    template <class Stream>
+    friend class WebSocketSession;
+
+    static bool runInternal(std::string& error);
+    static void startIdleTimeout();
+    static void waitIdleTimeout(int milliseconds);
+    // Server thread: admits the upgrade request of `connection` (true) or refuses it.
+    // On admission it starts the application and returns once it reported.
+    static bool doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
+                                             const std::shared_ptr<WebSocketConnection>& connection);
+    static void runVirtualApplication();
+    // Server thread: one whole message from the page (flags: FIN bit and opcode).
+    static void doWebsocketFrame(int flags, const char* bytes, std::size_t length);
+    // Server thread: the page's side of `connection` ended (close, error, too big).
+    static void doWebSocketClose(const WebSocketConnection* connection);
 };
 
 class EmbeddedServerHelper {

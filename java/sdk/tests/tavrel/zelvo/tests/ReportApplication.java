@@ -1,0 +1,87 @@
+package tavrel.zelvo.tests;
+
+import java.lang.management.ManagementFactory;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.CountDownLatch;
+
+import tavrel.zelvo.NativeDesktopApplicationMessage;
+import tavrel.zelvo.idesktopapplication.DesktopApplication;
+
+/**
+ * Tells the page what the bridge gave it. Text commands, answered on the
+ * calling thread unless said otherwise:
+ * <ul>
+ * <li>"informe": {"archive":[...],"code":"..."} as received by the loader;
+ * <li>"propiedad:NAME", "entorno:NAME": a system property, an environment variable;
+ * <li>"argumentos": the JVM's options other than the class path, as a JSON list;
+ * <li>"hilo": a new thread of its own sends "desde un hilo propio" and the bytes 1 2 3;
+ * <li>"excepcion": throws from onMessage(String);
+ * <li>"fin": ends the application (its last non-daemon thread);
+ * <li>anything else comes back as it arrived.
+ * </ul>
+ * Binary messages come back as they arrived; one starting with 0xFF throws instead.
+ */
+public final class ReportApplication implements DesktopApplication {
+    private final String[] archive;
+    private final String code;
+    private final CountDownLatch ended = new CountDownLatch(1);
+
+    ReportApplication(String[] archive, String code) {
+        this.archive = archive.clone();
+        this.code = code;
+        Thread keeper = new Thread(this::waitForEnd, "zelvo-report");
+        keeper.start();
+    }
+
+    private void waitForEnd() {
+        try {
+            ended.await();
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    @Override
+    public void onMessage(String message) {
+        if (message.equals("informe")) {
+            send("{\"archive\":" + Json.list(Arrays.asList(archive)) + ",\"code\":" + Json.string(code) + "}");
+        } else if (message.startsWith("propiedad:")) {
+            send(String.valueOf(System.getProperty(message.substring(10))));
+        } else if (message.startsWith("entorno:")) {
+            send(String.valueOf(System.getenv(message.substring(8))));
+        } else if (message.equals("argumentos")) {
+            List<String> options = ManagementFactory.getRuntimeMXBean().getInputArguments();
+            send(Json.list(options));
+        } else if (message.equals("hilo")) {
+            Thread own = new Thread(() -> {
+                NativeDesktopApplicationMessage.onMessage("desde un hilo propio");
+                NativeDesktopApplicationMessage.onMessage(new byte[] {1, 2, 3});
+            }, "zelvo-report-sender");
+            own.start();
+        } else if (message.equals("excepcion")) {
+            throw new IllegalStateException("fallo de prueba en onMessage");
+        } else if (message.equals("fin")) {
+            ended.countDown();
+        } else {
+            send(message);
+        }
+    }
+
+    @Override
+    public void onMessage(byte[] message) {
+        if (message.length > 0 && message[0] == (byte) 0xFF) {
+            throw new IllegalArgumentException("fallo de prueba en onMessage(byte[])");
+        }
+        NativeDesktopApplicationMessage.onMessage(message);
+    }
+
+    @Override
+    public void onClose() {
+        ended.countDown();
+    }
+
+    private static void send(String text) {
+        NativeDesktopApplicationMessage.onMessage(text);
+    }
+}

@@ -1,0 +1,210 @@
+#include "core/ServerRunnable.h"
+
+#include "core/JsonReader.h"
+#include "core/RequestArgument.h"
+#include "host/WindowsApplication.h"
+#include "java/JavaApplication.h"
+#include "server/EmbeddedServer.h"
+#include "zelvo/dialog.h"
+#include "zelvo/file_lock.h"
+#include "zelvo/log.h"
+#include "zelvo/registry.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const char kRunVerb[] = "run/";
+
+// Keys that came after the documented set: read only when present, so that an
+// older application.config gives no warnings, and a failed read keeps the default.
+void readNetworkParams(const JsonReader& config, ServerRunnableParams& params) {
+    if (config.has("bindaddress")) {
+        std::string address;
+        if (config.read("bindaddress", address) && !address.empty()) params.bindaddress = address;
+    }
+    if (config.has("maxmessagesize")) {
+        int size = 0;
+        if (config.read("maxmessagesize", size)) {
+            if (size > 0) {
+                params.maxmessagesize = static_cast<uint64_t>(size);
+            } else {
+                LOG_WARN("ServerRunnable::loadServerRunnableParams")
+                    << "El campo maxmessagesize debe ser mayor que cero, se usará " << params.maxmessagesize;
+            }
+        }
+    }
+}
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) return false;
+    text = ss.str();
+    return true;
+}
+
+}  // namespace
+
+ServerRunnable::ServerRunnable(const ServerRunnableParams& server, const AppWebParams& web,
+                               std::unique_ptr<VirtualApplication> application)
+    : server_(server), web_(web), application_(std::move(application)) {}
+
+ServerRunnable::~ServerRunnable() = default;
+
+void ServerRunnable::readServerParams(const JsonReader& config, ServerRunnableParams& params, bool withClasspath) {
+    config.read("port", params.port);
+    config.read("idletimeout", params.idletimeout);
+    config.read("basekey", params.basekey);
+    config.readSslEnabled(params.ssl_enabled);
+    config.read("ssl", "certpath", params.ssl_certpath);
+    config.read("ssl", "certpass", params.ssl_certpass);
+    if (withClasspath) config.read("java", "classpath", params.classpath);
+    config.read("java", "loaderclass", params.loaderclass);
+    config.readVmOptions(params.vmoptions);
+    readNetworkParams(config, params);
+}
+
+void ServerRunnable::loadServerRunnableParams(const JsonReader* config, ServerRunnableParams& params) {
+    if (!config) {
+        LOG_WARN("ServerRunnable::loadServerRunnableParams") << "Paramétros de la aplicación vacios";
+        return;
+    }
+    LOG_INFO("ServerRunnable::loadServerRunnableParams") << "Obteniendo parámetros de la aplicación";
+    readServerParams(*config, params, true);
+}
+
+std::unique_ptr<JsonReader> ServerRunnable::getWebReaderParams(const std::string& argument) {
+    LOG_VERBOSE("ServerRunnable::getWebReaderParams") << "Parámetros web codificados " << argument;
+    return JsonReader::getInstance(RequestArgument::decodedPayload(argument, kRunVerb));
+}
+
+void ServerRunnable::loadWebParams(const JsonReader* web, AppWebParams& params) {
+    if (!web) {
+        LOG_WARN("ServerRunnable::loadWebParams") << "No se pudo obtener la información de los parámetros web";
+        return;
+    }
+    LOG_INFO("ServerRunnable::loadWebParams") << "Obteniendo paramétros web";
+    web->read("type", params.type);
+    web->read("name", params.name);
+    web->read("use_ssl", params.use_ssl);
+    web->read("port", params.port);
+    web->read("idletimeout", params.idletimeout);
+}
+
+void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::string& name,
+                                         ServerRunnableParams& params) {
+    if (basekey.empty() || name.empty()) {
+        LOG_INFO("ServerRunnable::loadLocalParameters") << "No se leerá información de configuracion adicional";
+        return;
+    }
+    std::string path;
+    if (!zelvo::readRegistryString(basekey + name, "application.config", path)) {
+        LOG_WARN("ServerRunnable::loadLocalParameters")
+            << "No se encontró un valor válido para el archivo de configuración adicional";
+        return;
+    }
+    std::string text;
+    if (!readWholeFile(path, text)) {
+        LOG_WARN("ServerRunnable::loadLocalParameters")
+            << "No se puede leer la información del archivo de configuración adicional";
+        return;
+    }
+    auto local = JsonReader::getInstance(text);
+    if (!local) {
+        LOG_WARN("ServerRunnable::loadLocalParameters")
+            << "El archivo de configuración adicional no tiene el formato correcto";
+        return;
+    }
+    int idletimeout = 0;
+    if (local->read("idletimeout", idletimeout)) params.idletimeout = idletimeout;
+    std::vector<std::string> vmoptions;
+    if (local->readVmOptions(vmoptions)) params.vmoptions = vmoptions;
+    std::string classpath;
+    if (local->read("java", "classpath", classpath)) params.classpath += ":" + classpath;
+}
+
+std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, const JsonReader* config) {
+    if (argc != 2 || !RequestArgument::matches(argv[1], kRunVerb)) {
+        LOG_INFO("ServerRunnable::create") << "No es una petición de ejecución de servidor";
+        return nullptr;
+    }
+    ServerRunnableParams server;
+    loadServerRunnableParams(config, server);
+    std::unique_ptr<JsonReader> webReader = getWebReaderParams(argv[1]);
+    AppWebParams web;
+    loadWebParams(webReader.get(), web);
+    loadLocalParameters(server.basekey, web.name, server);
+
+    LOG_VERBOSE("ServerRunnable::create") << "Parámetros encontrados";
+    if (web.port != 0) {
+        server.port = web.port;
+        LOG_VERBOSE("ServerRunnable::create") << "server.port (overridden by webapp) " << server.port;
+    } else {
+        LOG_VERBOSE("ServerRunnable::create") << "server.port " << server.port;
+    }
+    if (web.idletimeout != 0) {
+        server.idletimeout = web.idletimeout;
+        LOG_VERBOSE("ServerRunnable::create") << "server.idletimeout (overridden by webapp) " << server.idletimeout;
+    } else {
+        LOG_VERBOSE("ServerRunnable::create") << "server.idletimeout " << server.idletimeout;
+    }
+    LOG_VERBOSE("ServerRunnable::create") << "server.basekey " << server.basekey;
+    LOG_VERBOSE("ServerRunnable::create") << "server.ssl_enabled " << (server.ssl_enabled ? 1 : 0);
+    LOG_VERBOSE("ServerRunnable::create") << "server.ssl_certpath " << server.ssl_certpath;
+    LOG_VERBOSE("ServerRunnable::create") << "server.ssl_certpass *********";
+    LOG_VERBOSE("ServerRunnable::create") << "server.java.loaderclass " << server.loaderclass;
+    LOG_VERBOSE("ServerRunnable::create") << "server.java.vmoptions.size " << server.vmoptions.size();
+    LOG_VERBOSE("ServerRunnable::create") << "appWebParams.type " << web.type;
+    LOG_VERBOSE("ServerRunnable::create") << "appWebParams.name " << web.name;
+    LOG_VERBOSE("ServerRunnable::create") << "appWebParams.use_ssl " << (web.use_ssl ? 1 : 0);
+    LOG_VERBOSE("ServerRunnable::create") << "server.java.classpath " << server.classpath;
+    LOG_VERBOSE("ServerRunnable::create") << "server.bindaddress " << server.bindaddress;
+    LOG_VERBOSE("ServerRunnable::create") << "server.maxmessagesize " << server.maxmessagesize;
+
+    std::unique_ptr<ServerRunnable> runnable;
+    if (web.type == "windows") {
+        LOG_VERBOSE("ServerRunnable::create") << "appWebParams.name " << web.name;
+        auto application = std::make_unique<WindowsApplication>(server, web);
+        runnable = std::make_unique<ServerRunnable>(server, web, std::move(application));
+    } else if (web.type == "java") {
+        JavaAppWebParams java;
+        webReader->readArchive(java.archive);
+        webReader->read("code", java.code);
+        LOG_VERBOSE("ServerRunnable::create") << "javaAppWebParams.code " << java.code;
+        LOG_VERBOSE("ServerRunnable::create") << "javaAppWebParams.archive.size " << java.archive.size();
+        auto application = std::make_unique<JavaApplication>(server, web, java);
+        runnable = std::make_unique<ServerRunnable>(server, web, std::move(application));
+    }
+    return runnable;
+}
+
+int ServerRunnable::run() {
+    if (!application_) return 1;
+    return runServer();
+}
+
+int ServerRunnable::runServer() {
+    // Held until this function returns; the kernel drops it if the process dies.
+    zelvo::FileLock lock(zelvo::serviceLockPath());
+    if (!lock.acquired()) {
+        LOG_WARN("ServerRunnable::runServer") << "Ya se está ejecutando otra instancia de la la aplicación";
+        zelvo::showMessageBox("Error en aplicación", "Ya se está ejecutando la aplicación", zelvo::MessageIcon::error);
+        return 1;
+    }
+    EmbeddedServer::installStopSignals();
+    EmbeddedServer::configure(server_, web_, application_.get());
+    std::string error;
+    // The server joins the application thread (after its waitForEnd) before it returns.
+    bool ok = EmbeddedServer::run(error);
+    if (!ok) {
+        LOG_WARN("ServerRunnable::runServer") << "No se pudo ejecutar el servidor";
+        zelvo::showMessageBox("Error en aplicación", error, zelvo::MessageIcon::error);
+        return 1;
+    }
+    LOG_WARN("ServerRunnable::runServer") << "Ejecución del servidor terminada correctamente";
+    return 0;
+}

@@ -1,0 +1,65 @@
+#include "core/Startup.h"
+
+#include "zelvo/dialog.h"
+#include "zelvo/log.h"
+#include "zelvo/paths.h"
+
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace Startup {
+
+namespace {
+const char kConfigFile[] = "application.config";
+const char kCaption[] = "Error en aplicación";
+}  // namespace
+
+std::unique_ptr<JsonReader> loadConfiguration() {
+    std::ifstream in(kConfigFile, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    if (!in || in.bad()) {
+        zelvo::showMessageBox(kCaption, "No se puede obtener la información de configuración del aplicativo.",
+                              zelvo::MessageIcon::error);
+        return nullptr;
+    }
+    auto reader = JsonReader::getInstance(text.str());
+    if (!reader) {
+        zelvo::showMessageBox(kCaption, "La información de configuración del aplicativo tiene errores.",
+                              zelvo::MessageIcon::error);
+    }
+    return reader;
+}
+
+int logLevel(const JsonReader& config) {
+    int level = 0;
+    if (!config.readLogLevel(level)) return 4;
+    if (level < 0 || level > 6) return 0;
+    return level;
+}
+
+std::string logDirectory(const JsonReader& config) {
+    std::string dir;
+    config.read("log", "directory", dir);
+    if (dir.empty()) {
+        // An installed program's folder belongs to root: then the user's own folder.
+        dir = zelvo::programDir();
+        if (!zelvo::isWritableDir(dir)) dir = zelvo::userStateDir();
+    }
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
+    return dir;
+}
+
+void startLogging(const JsonReader& config, bool console) {
+    int level = logLevel(config);
+    std::string path = logDirectory(config) + zelvo::log::dayFileName();
+    std::printf("Iniciando aplicativo con nivel %i en archivo %s\n", level, path.c_str());
+    std::fflush(stdout);
+    // The console shows the Spanish texts in the user's own locale.
+    if (console) std::setlocale(LC_ALL, "");
+    zelvo::log::init(path, level, console);
+}
+
+}  // namespace Startup

@@ -1,0 +1,500 @@
+#include "EmbeddedServer.h"
+
+#include "Listener.h"
+#include "Session.h"
+#include "host/VirtualApplication.h"
+#include "zelvo/log.h"
+#include "zelvo/paths.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+enum IdleState { idleNotStarted = 0, idleWaiting = 1, idleConnected = 2 };
+enum AppState { appNotStarted = 0, appStarting = 1, appRunning = 2, appFailed = 3 };
+
+constexpr auto pollPeriod = std::chrono::milliseconds(200);
+// After the loop: how long answers and close handshakes on their way may take.
+constexpr auto drainTime = std::chrono::seconds(5);
+
+// Set by the signal handler and by the stop of the loop; 0 while running.
+// Lock-free, so storing it is safe inside a signal handler.
+std::atomic<int> g_stopFlag{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+struct ServerState {
+    // Written by configure() before run(); read by the server thread.
+    ServerRunnableParams server;
+    AppWebParams web;
+    VirtualApplication* application = nullptr;
+    std::string documentRoot;
+
+    // Written by one thread, read by others; each a single value.
+    std::atomic<int> idleState{idleNotStarted};
+    std::atomic<int> appState{appNotStarted};
+
+    // The application's report of its start; the handshake waits on it.
+    std::mutex startMutex;
+    std::condition_variable startChanged;
+    std::string appError;  // guarded by startMutex
+
+    // The idle timer sleeps on this until the first connection or the end of the run.
+    std::mutex idleMutex;
+    std::condition_variable idleChanged;
+    bool runEnding = false;  // guarded by idleMutex
+
+    // The loop of the current run. Senders on other threads post to it under the
+    // lock, so the loop cannot go away under them.
+    std::mutex loopMutex;
+    asio::io_context* loop = nullptr;
+    std::thread::id serverThread;
+    bool draining = false;  // server thread only: the loop has ended, connections are closing
+
+    // Server thread only.
+    std::shared_ptr<WebSocketConnection> active;
+    bool applicationLaunched = false;
+    std::thread appThread;
+    std::thread idleThread;
+};
+
+ServerState g_state;
+
+// Runs `work` on the server thread: at once when called there, otherwise posted
+// to the loop (posts from one thread keep their order). False without a loop.
+template <class Work>
+bool onServerThread(Work&& work) {
+    std::unique_lock<std::mutex> lock(g_state.loopMutex);
+    if (!g_state.loop) return false;
+    if (std::this_thread::get_id() == g_state.serverThread) {
+        lock.unlock();
+        work();
+        return true;
+    }
+    asio::post(*g_state.loop, std::forward<Work>(work));
+    return true;
+}
+
+// Server thread: hands one message to the active connection.
+void sendToPage(bool text, std::string bytes) {
+    if (!g_state.active) {
+        if (text) {
+            LOG_ERROR("EmbeddedServer::onTextMessage") << "No existe una conexión a la que enviar el mensaje";
+        }
+        return;
+    }
+    if (text) {
+        LOG_VERBOSE("EmbeddedServer::onTextMessage")
+            << "Enviando mensaje en texto a aplicación web. Mensaje " << bytes;
+    } else {
+        LOG_VERBOSE("EmbeddedServer::onByteArrayMessage")
+            << "Enviando mensaje en binario a aplicación web. Tamaño del mensaje " << bytes.size();
+    }
+    g_state.active->send(text, std::move(bytes));
+}
+
+// Server thread: the close that onApplicationClose asks for.
+void closeAndStop() {
+    if (g_state.active) {
+        LOG_VERBOSE("EmbeddedServer::onApplicationClose") << "Enviando mensaje de cierre a aplicación web";
+        g_state.active->close();
+        g_state.active.reset();
+    }
+    g_stopFlag.store(SIGTERM);
+    std::lock_guard<std::mutex> lock(g_state.loopMutex);
+    if (g_state.loop && !g_state.draining) g_state.loop->stop();
+}
+
+void setIdleState(int value) {
+    {
+        std::lock_guard<std::mutex> lock(g_state.idleMutex);
+        g_state.idleState.store(value);
+    }
+    g_state.idleChanged.notify_all();
+}
+
+void stopSignalHandler(int signalNumber) { EmbeddedServer::requestStop(signalNumber); }
+
+bool loadCertificate(asio::ssl::context& tls, const std::string& path, const std::string& password,
+                     std::string& message) {
+    beast::error_code ec;
+    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                        asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use,
+                    ec);
+    SSL_CTX_set_min_proto_version(tls.native_handle(), TLS1_2_VERSION);
+    // Always answer the key's password question ourselves: the default would ask
+    // on the terminal and block the server.
+    tls.set_password_callback([password](std::size_t, asio::ssl::context::password_purpose) { return password; },
+                              ec);
+    tls.use_certificate_chain_file(path, ec);
+    if (!ec) tls.use_private_key_file(path, asio::ssl::context::pem, ec);
+    if (ec) {
+        message = ec.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void EmbeddedServer::configure(const ServerRunnableParams& server, const AppWebParams& web,
+                               VirtualApplication* application) {
+    g_state.server = server;
+    g_state.web = web;
+    g_state.application = application;
+}
+
+void EmbeddedServer::setDocumentRoot(const std::string& folder) { g_state.documentRoot = folder; }
+
+void EmbeddedServer::requestStop(int signalNumber) { g_stopFlag.store(signalNumber); }
+
+void EmbeddedServer::installStopSignals() {
+    g_stopFlag.store(0);
+    struct sigaction action {};
+    action.sa_handler = &stopSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool EmbeddedServer::run(std::string& error) {
+    const int port = g_state.server.port;
+    if (!EmbeddedServerHelper::isValidPort(port)) {
+        LOG_ERROR("EmbeddedServer::run") << "El puerto " << port << " no es válido";
+        error = "No se puede ejecutar la aplicación en un puerto no válido.";
+        return false;
+    }
+    if (!EmbeddedServerHelper::isAvailablePort(port)) {
+        LOG_ERROR("EmbeddedServer::run") << "El puerto " << port << " no está disponible";
+        error = "El puerto " + std::to_string(port) + " no está disponible.";
+        return false;
+    }
+    return runInternal(error);
+}
+
+bool EmbeddedServer::runInternal(std::string& error) {
+    ServerState& s = g_state;
+    s.idleState.store(idleNotStarted);
+    s.appState.store(appNotStarted);
+    {
+        std::lock_guard<std::mutex> lock(s.startMutex);
+        s.appError.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.idleMutex);
+        s.runEnding = false;
+    }
+    s.active.reset();
+    s.applicationLaunched = false;
+
+    // Declared so that the loop goes before what its pending work refers to.
+    std::optional<asio::ssl::context> tls;
+    SessionRegistry sessions;
+    ServerSettings settings;
+    settings.documentRoot = DocumentRoot(s.documentRoot.empty() ? zelvo::programDir() + "html/" : s.documentRoot);
+    // Messages reach the application with an int length.
+    const std::uint64_t maxMessage = s.server.maxmessagesize;
+    settings.maxMessageSize = static_cast<std::size_t>(maxMessage == 0 || maxMessage > INT_MAX ? INT_MAX : maxMessage);
+    asio::io_context ioc{1};
+    auto listener = std::make_shared<Listener>(ioc, settings, sessions);
+
+    beast::error_code ec;
+    auto address = asio::ip::make_address(s.server.bindaddress.empty() ? "127.0.0.1" : s.server.bindaddress, ec);
+    if (ec || !listener->open(tcp::endpoint(address, static_cast<unsigned short>(s.server.port)), ec)) {
+        LOG_ERROR("EmbeddedServer::runInternal") << "No se puede crear el objeto servidor";
+        LOG_DEBUG("EmbeddedServer::runInternal")
+            << s.server.bindaddress << ":" << s.server.port << ": " << ec.message();
+        error = "No se pudo crear una instancia del servidor.";
+        return false;
+    }
+
+    if (s.server.ssl_enabled && s.web.use_ssl) {
+        LOG_INFO("EmbeddedServer::runInternal") << "Se iniciará el servidor con soporte para ssl";
+        tls.emplace(asio::ssl::context::tls_server);
+        std::string message;
+        if (!loadCertificate(*tls, s.server.ssl_certpath, s.server.ssl_certpass, message)) {
+            LOG_ERROR("EmbeddedServer::runInternal") << "Error cargando certificado. " << message;
+            error =
+                "No se pudo crear un servidor con una conexión segura. El certificado SSL es incorrecto o no se "
+                "puede acceder a su contenido.";
+            return false;
+        }
+        listener->useTls(*tls);
+    }
+
+    listener->run();
+    {
+        std::lock_guard<std::mutex> lock(s.loopMutex);
+        s.loop = &ioc;
+        s.serverThread = std::this_thread::get_id();
+        s.draining = false;
+    }
+    startIdleTimeout();
+
+    LOG_INFO("EmbeddedServer::runInternal") << "Iniciando la ejecución del servidor";
+    while (g_stopFlag.load() == 0) {
+        ioc.run_for(pollPeriod);
+        if (ioc.stopped()) ioc.restart();
+    }
+    LOG_INFO("EmbeddedServer::runInternal") << "Ejecución del servidor terminada correctamente";
+
+    // Close everything: the page's connection tells the application as a close
+    // from the page would; answers on their way get a little time.
+    {
+        std::lock_guard<std::mutex> lock(s.loopMutex);
+        s.draining = true;
+    }
+    listener->stop();
+    if (s.active) doWebSocketClose(s.active.get());
+    sessions.stopAll();
+    ioc.restart();
+    const auto deadline = std::chrono::steady_clock::now() + drainTime;
+    while (!ioc.stopped() && std::chrono::steady_clock::now() < deadline) ioc.run_for(pollPeriod);
+    sessions.abortAll();
+    ioc.restart();
+    ioc.run_for(std::chrono::seconds(1));
+    {
+        std::lock_guard<std::mutex> lock(s.loopMutex);
+        s.loop = nullptr;
+        s.serverThread = std::thread::id();
+    }
+    s.active.reset();
+
+    {
+        std::lock_guard<std::mutex> lock(s.idleMutex);
+        s.runEnding = true;
+    }
+    s.idleChanged.notify_all();
+    if (s.idleThread.joinable()) s.idleThread.join();
+    if (s.appThread.joinable()) {
+        // An application whose close came before it began to wait repeats it here.
+        if (s.application) s.application->waitForEnd();
+        s.appThread.join();
+    }
+
+    if (s.appState.load() == appFailed) {
+        std::lock_guard<std::mutex> lock(s.startMutex);
+        error = s.appError;
+        return false;
+    }
+    return true;
+}
+
+void EmbeddedServer::startIdleTimeout() {
+    const int timeout = g_state.server.idletimeout;
+    LOG_VERBOSE("EmbeddedServer::startIdleTimeout")
+        << "Se esperará " << timeout << " milisegundos para detener el servidor por inactividad";
+    if (timeout < 1) return;
+    setIdleState(idleWaiting);
+    g_state.idleThread = std::thread(&EmbeddedServer::waitIdleTimeout, timeout);
+}
+
+void EmbeddedServer::waitIdleTimeout(int milliseconds) {
+    LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Esperado a que el tiempo de espera por inactividad se agote";
+    {
+        std::unique_lock<std::mutex> lock(g_state.idleMutex);
+        // Woken by the first connection, or by the end of the run (a stop signal
+        // must not wait for the time-out to pass).
+        if (g_state.idleChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [] {
+                return g_state.idleState.load() != idleWaiting || g_state.runEnding;
+            }))
+            return;
+    }
+    LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Se terminó el tiempo de espera por inactividad";
+    onApplicationClose();
+}
+
+bool EmbeddedServer::isWebConnection(const std::vector<std::string>& headerNames) {
+    static const char origin[] = "origin";
+    std::size_t count = 0;
+    for (const std::string& name : headerNames) {
+        if (count++ >= 40 || name.empty()) break;
+        if (name.size() > sizeof origin - 1) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            char c = name[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            same = c == origin[i];
+        }
+        if (same) return true;
+    }
+    LOG_WARN("EmbeddedServer::isWebConnection") << "No se encuentra la cabecera origin";
+    return false;
+}
+
+bool EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
+                                                  const std::shared_ptr<WebSocketConnection>& connection) {
+    ServerState& s = g_state;
+    if (!isWebConnection(headerNames)) {
+        LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+            << "La petición de conexión no es de una aplicación web";
+        return false;
+    }
+    // One connection, and one application, per server run; none while stopping.
+    if (s.active || s.applicationLaunched || g_stopFlag.load() != 0) {
+        LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+            << "No se aceptará la petición de conexión de la aplicación web";
+        return false;
+    }
+    LOG_INFO("EmbeddedServer::doWebkSocketHandshakeRequest") << "Se aceptará la petición de conexión de la aplicación web";
+    s.active = connection;
+    setIdleState(idleConnected);
+    s.appState.store(appStarting);
+    runVirtualApplication();
+
+    // The loop waits here: the handshake is answered only once the application
+    // has started, so nothing it sends can precede the answer.
+    std::string appError;
+    {
+        std::unique_lock<std::mutex> lock(s.startMutex);
+        s.startChanged.wait(lock, [&] { return s.appState.load() != appStarting; });
+        appError = s.appError;
+    }
+    if (s.appState.load() == appRunning) {
+        LOG_INFO("EmbeddedServer::doWebkSocketHandshakeRequest") << "La aplicación del usuario está ejecutandose";
+        return true;
+    }
+    LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+        << "No se pudo ejecutar la aplicación del usuario. Error " << appError;
+    // The refused connection never opened: there is no close frame to send on it.
+    s.active.reset();
+    if (s.appThread.joinable()) s.appThread.join();
+    onApplicationClose();
+    return false;
+}
+
+void EmbeddedServer::runVirtualApplication() {
+    ServerState& s = g_state;
+    s.applicationLaunched = true;
+    VirtualApplication* application = s.application;
+    s.appThread = std::thread([application] {
+        LOG_INFO("EmbeddedServer::runVirtualApplication") << "Comenzando ejecución de aplicación de usuario en un hilo";
+        if (!application) {
+            onApplicationError("No se encontró la aplicación del usuario.");
+            return;
+        }
+        application->startedCallback = &EmbeddedServer::onApplicationStarted;
+        application->errorCallback = &EmbeddedServer::onApplicationError;
+        application->textCallback = &EmbeddedServer::onTextMessage;
+        application->binaryCallback = &EmbeddedServer::onByteArrayMessage;
+        application->closeCallback = &EmbeddedServer::onApplicationClose;
+        application->run();
+        // An application that ended without reporting its start must not leave
+        // the handshake waiting for ever.
+        if (g_state.appState.load() == appStarting) onApplicationError("La aplicación del usuario terminó sin iniciarse.");
+    });
+}
+
+void EmbeddedServer::doWebsocketFrame(int flags, const char* bytes, std::size_t length) {
+    LOG_VERBOSE("EmbeddedServer::doWebsocketFrame") << "flags: " << flags;
+    VirtualApplication* application = g_state.application;
+    switch (flags & 0x0f) {
+        case 1:
+            LOG_VERBOSE("EmbeddedServer::doWebsocketFrame") << "Enviando mensaje en texto de " << length << " bytes";
+            if (application) application->onTextMessage(bytes, static_cast<int>(length));
+            break;
+        case 2:
+            LOG_VERBOSE("EmbeddedServer::doWebsocketFrame")
+                << "Enviando mensaje en binario de " << length << " bytes";
+            if (application) application->onBinaryMessage(bytes, static_cast<int>(length));
+            break;
+        default:
+            LOG_ERROR("EmbeddedServer::doWebsocketFrame") << "Tipo de mensaje websocket no soportado: " << flags;
+            break;
+    }
+}
+
+void EmbeddedServer::doWebSocketClose(const WebSocketConnection* connection) {
+    ServerState& s = g_state;
+    if (s.appState.load() == appRunning && s.active && s.active.get() == connection) {
+        LOG_VERBOSE("EmbeddedServer::doWebSocketClose") << "Cerrando conexión websocket a petición de la aplicación web";
+        auto keep = s.active;
+        if (s.application) s.application->onClose();
+        onApplicationClose();
+        s.active.reset();
+        return;
+    }
+    LOG_ERROR("EmbeddedServer::doWebSocketClose")
+        << "Petición de cierre de websocket desconocida, no se realizará ninguna acción";
+}
+
+void EmbeddedServer::onApplicationStarted() {
+    LOG_INFO("EmbeddedServer::onApplicationStarted") << "Aplicación de usuario iniciada correctamente";
+    {
+        std::lock_guard<std::mutex> lock(g_state.startMutex);
+        g_state.appState.store(appRunning);
+    }
+    g_state.startChanged.notify_all();
+}
+
+void EmbeddedServer::onApplicationError(const char* text) {
+    const std::string message = text ? text : "";
+    LOG_ERROR("EmbeddedServer::onApplicationError") << "No se inició la aplicación del usuario. Error " << message;
+    {
+        std::lock_guard<std::mutex> lock(g_state.startMutex);
+        g_state.appError = message;
+        g_state.appState.store(appFailed);
+    }
+    g_state.startChanged.notify_all();
+}
+
+void EmbeddedServer::onTextMessage(const char* text) {
+    // Copied before returning: the caller keeps its buffer.
+    std::string bytes = text ? text : "";
+    if (!onServerThread([bytes = std::move(bytes)]() mutable { sendToPage(true, std::move(bytes)); })) {
+        LOG_ERROR("EmbeddedServer::onTextMessage") << "No existe una conexión a la que enviar el mensaje";
+    }
+}
+
+void EmbeddedServer::onByteArrayMessage(const char* bytes, int length) {
+    if (length < 0 || (length > 0 && !bytes)) {
+        LOG_ERROR("EmbeddedServer::onByteArrayMessage") << "Mensaje binario no válido de " << length << " bytes";
+        return;
+    }
+    std::string copy(bytes ? bytes : "", static_cast<std::size_t>(length));
+    onServerThread([copy = std::move(copy)]() mutable { sendToPage(false, std::move(copy)); });
+}
+
+void EmbeddedServer::onApplicationClose() {
+    LOG_INFO("EmbeddedServer::onApplicationClose") << "Mensaje de cierre recibido de aplicación de usuario";
+    // Without a loop there is nothing left to close or stop.
+    onServerThread([] { closeAndStop(); });
+}
+
+bool EmbeddedServerHelper::isValidPort(int port) { return port == 80 || port == 443 || (port >= 1024 && port <= 65534); }
+
+bool EmbeddedServerHelper::isAvailablePort(int port) {
+    if (port < 1 || port > 65535) return false;
+    asio::io_context ioc;
+    tcp::socket probe(ioc);
+    beast::error_code ec;
+    probe.open(tcp::v4(), ec);
+    if (ec) {
+        LOG_WARN("EmbeddedServerHelper::isAvailablePort") << "No se pudo crear el socket. Se produjo el error " << ec.value();
+        return false;
+    }
+    probe.connect(tcp::endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port)), ec);
+    if (ec) {
+        LOG_VERBOSE("EmbeddedServerHelper::isAvailablePort") << "El puerto " << port << " está disponible";
+        return true;
+    }
+    return false;
+}

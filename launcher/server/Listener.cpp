@@ -1,0 +1,68 @@
+#include "Listener.h"
+
+#include "HttpSession.h"
+#include "Session.h"
+#include "zelvo/log.h"
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
+
+Listener::Listener(asio::io_context& ioc, const ServerSettings& settings, SessionRegistry& sessions)
+    : ioc_(ioc), acceptor_(ioc), retry_(ioc), settings_(settings), sessions_(sessions) {}
+
+bool Listener::open(const tcp::endpoint& endpoint, beast::error_code& ec) {
+    acceptor_.open(endpoint.protocol(), ec);
+    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        beast::error_code ignored;
+        acceptor_.close(ignored);
+        return false;
+    }
+    return true;
+}
+
+void Listener::run() { doAccept(); }
+
+void Listener::stop() {
+    stopped_ = true;
+    beast::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+}
+
+void Listener::doAccept() {
+    if (stopped_) return;
+    acceptor_.async_accept(ioc_, beast::bind_front_handler(&Listener::onAccept, shared_from_this()));
+}
+
+void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
+    if (stopped_) return;
+    if (ec) {
+        // Out of descriptors and the like: try again a little later instead of spinning.
+        LOG_WARN("Listener::onAccept") << "No se pudo aceptar una conexión: " << ec.message();
+        retry_.expires_after(std::chrono::milliseconds(100));
+        retry_.async_wait(beast::bind_front_handler(&Listener::onRetry, shared_from_this()));
+        return;
+    }
+    if (sessions_.live() >= settings_.maxSessions) {
+        LOG_WARN("Listener::onAccept") << "Demasiadas conexiones abiertas; se cierra la nueva conexión";
+        beast::error_code ignored;
+        socket.close(ignored);
+        doAccept();
+        return;
+    }
+    beast::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    if (tls_)
+        std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls_), settings_, sessions_)->run();
+    else
+        std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), settings_, sessions_)->run();
+    doAccept();
+}
+
+void Listener::onRetry(beast::error_code ec) {
+    if (!ec) doAccept();
+}

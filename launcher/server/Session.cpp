@@ -1,0 +1,28 @@
+#include "Session.h"
+
+#include <algorithm>
+
+void SessionRegistry::track(std::weak_ptr<Session> session) {
+    live();
+    sessions_.push_back(std::move(session));
+}
+
+std::size_t SessionRegistry::live() {
+    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
+                                   [](const std::weak_ptr<Session>& s) { return s.expired(); }),
+                    sessions_.end());
+    return sessions_.size();
+}
+
+void SessionRegistry::stopAll() {
+    // A session may end (and leave the list) while it is told to stop.
+    auto copy = sessions_;
+    for (auto& weak : copy)
+        if (auto session = weak.lock()) session->stop();
+}
+
+void SessionRegistry::abortAll() {
+    auto copy = sessions_;
+    for (auto& weak : copy)
+        if (auto session = weak.lock()) session->abort();
+}

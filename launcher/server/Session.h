@@ -1,0 +1,40 @@
+#pragma once
+// What the server keeps of every live connection, so that it can end them all
+// when the loop stops. Everything here lives on the server thread.
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Session {
+public:
+    virtual ~Session() = default;
+    // Ends the session once what it is already sending has gone out.
+    virtual void stop() = 0;
+    // Closes the socket at once.
+    virtual void abort() = 0;
+};
+
+// The admitted WebSocket as the server sees it.
+class WebSocketConnection : public Session {
+public:
+    // Queues one message; it goes out as one frame after the handshake answer
+    // and after every message queued before it.
+    virtual void send(bool text, std::string bytes) = 0;
+    // Queues a close frame with an empty payload after the queued messages;
+    // nothing is sent after it.
+    virtual void close() = 0;
+};
+
+// Weak references to the live sessions; the sessions own themselves through
+// their pending operations.
+class SessionRegistry {
+public:
+    void track(std::weak_ptr<Session> session);
+    std::size_t live();
+    void stopAll();
+    void abortAll();
+
+private:
+    std::vector<std::weak_ptr<Session>> sessions_;
+};

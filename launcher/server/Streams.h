@@ -1,0 +1,40 @@
+#pragma once
+// The two transports of a connection: plain TCP, or TLS over it when the server
+// runs with TLS (then every connection is TLS).
+#include "DocumentRoot.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <type_traits>
+
+using PlainStream = boost::beast::tcp_stream;
+using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+
+template <class Stream>
+inline constexpr bool isTlsStream = std::is_same_v<Stream, TlsStream>;
+
+// What every session needs to know; owned by the server run, outlives the sessions.
+struct ServerSettings {
+    DocumentRoot documentRoot;
+    std::size_t maxMessageSize = 0;     // largest WebSocket message accepted
+    std::chrono::seconds httpTimeout{30};
+    std::size_t maxSessions = 64;       // connections open at once
+};
+
+// After the last answer on a connection: TLS sends its close_notify (bounded
+// wait), plain TCP shuts its sending side; the socket closes when the session goes.
+template <class Stream, class Keep>
+void closeAfterAnswer(Stream& stream, Keep keep) {
+    if constexpr (isTlsStream<Stream>) {
+        boost::beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(5));
+        stream.async_shutdown([keep](boost::beast::error_code) {});
+    } else {
+        boost::beast::error_code ignored;
+        stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+    }
+}

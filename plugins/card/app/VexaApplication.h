@@ -1,0 +1,46 @@
+#pragma once
+// The plug-in's commands: their registry, the parsing of the command text and the
+// dispatch to an action; and the card objects, held for the life of the library.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/VexaAction.h"
+#include "app/VexaResponse.h"
+
+namespace smartcardio {
+class CardTerminal;
+class CardChannel;
+}  // namespace smartcardio
+namespace vexapkicore {
+class VexaPki;
+}
+
+class VexaApplication {
+public:
+    // Once per loaded library: registers "read" and "changepin".
+    static void init();
+    // Runs the command `text` (NUL-terminated, may be null); throws AppException.
+    static VexaResponse doAction(const char* text);
+    // The words of a command: split at blanks, tabs, line and page breaks; empty
+    // words dropped.
+    static std::vector<std::string> parseCommand(const char* text);
+
+    // The card objects behind the card facade, opened on the first reader by the
+    // first request that needs the card and reused afterwards. A failure leaves
+    // nothing open, so the next request starts again.
+    struct CardObjects {
+        std::unique_ptr<smartcardio::CardTerminal> terminal;
+        std::unique_ptr<smartcardio::CardChannel> channel;
+        std::unique_ptr<vexapkicore::VexaPki> pki;
+        CardObjects();
+        ~CardObjects();
+        void reset();
+    };
+    static CardObjects& openCard();
+
+private:
+    static std::map<std::string, std::unique_ptr<VexaAction>>& actions();
+    static CardObjects& cardObjects();
+};

@@ -1,0 +1,14 @@
+#pragma once
+#include <cstddef>
+
+#include "app/Bytes.h"
+
+namespace mscapiprovider {
+
+class Random {
+public:
+    // n bytes from the system's cryptographic generator.
+    static Bytes nextBytes(size_t n);
+};
+
+}  // namespace mscapiprovider

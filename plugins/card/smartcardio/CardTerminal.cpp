@@ -1,0 +1,58 @@
+#include "smartcardio/CardTerminal.h"
+
+#include "app/AppException.h"
+#include "smartcardio/PcscCall.h"
+#include "smartcardio/ReaderSettings.h"
+#include "zelvo/log.h"
+
+namespace smartcardio {
+
+static_assert(sizeof(SCARDCONTEXT) == sizeof(long), "the context is held as a long");
+
+ReaderSettings& readerSettings() {
+    static ReaderSettings settings;
+    return settings;
+}
+
+std::unique_ptr<CardTerminal> CardTerminal::getInstance() {
+    LOG_INFO("smartcardio::CardTerminal::getInstance") << "Creando instancia de cardterminal";
+    SCARDCONTEXT context = 0;
+    PCSC_CALL(failures::establishContext, SCardEstablishContext, readerSettings().scope, nullptr, nullptr,
+              &context);
+    return std::unique_ptr<CardTerminal>(new CardTerminal(context));
+}
+
+CardTerminal::~CardTerminal() {
+    if (context_ != 0) SCardReleaseContext(context_);
+}
+
+std::vector<std::string> CardTerminal::readers() const {
+    LOG_INFO("smartcardio::CardTerminal::readers") << "Obteniendo lista de lectores disponibles";
+    char* buffer = nullptr;
+    DWORD length = SCARD_AUTOALLOCATE;
+    PCSC_CALL(failures::listReaders, SCardListReaders, context_, nullptr, reinterpret_cast<char*>(&buffer),
+              &length);
+    std::vector<std::string> names = parseReadersList(buffer, length);
+    SCardFreeMemory(context_, buffer);
+    // A listing that succeeds without a name leaves nothing to connect to: the
+    // same failure as no readers at all.
+    if (names.empty()) raisePcscFailure(failures::listReaders, SCARD_E_NO_READERS_AVAILABLE, __LINE__);
+    return names;
+}
+
+std::vector<std::string> CardTerminal::parseReadersList(const char* multiString, size_t length) {
+    std::vector<std::string> names;
+    if (multiString == nullptr) return names;
+    size_t pos = 0;
+    while (pos < length && multiString[pos] != '\0') {
+        size_t end = pos;
+        while (end < length && multiString[end] != '\0') ++end;
+        std::string name(multiString + pos, end - pos);
+        LOG_INFO("smartcardio::CardTerminal::parseReadersList") << "Lector disponible " << name;
+        names.push_back(std::move(name));
+        pos = end + 1;
+    }
+    return names;
+}
+
+}  // namespace smartcardio

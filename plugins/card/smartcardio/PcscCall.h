@@ -1,0 +1,45 @@
+#pragma once
+// Private to smartcardio: every PC/SC call goes through pcscCall, which checks the
+// result and turns a failure into an AppException with the platform's code and
+// text. The failures and their messages are the table in PcscCall.cpp.
+#include <winscard.h>
+
+#include <initializer_list>
+
+namespace smartcardio {
+
+// A message that replaces the default one for one platform result.
+struct CodeMessage {
+    LONG code;
+    const char* message;
+};
+
+struct PcscFailure {
+    const char* function;   // "smartcardio::Class::method" for the log and the exception
+    const char* condition;  // the platform call
+    const char* message;    // the user's text
+    std::initializer_list<CodeMessage> byCode;
+};
+
+// The table of failures, one entry per call site.
+namespace failures {
+extern const PcscFailure establishContext;
+extern const PcscFailure listReaders;
+extern const PcscFailure connect;
+extern const PcscFailure transmit;
+}  // namespace failures
+
+// The platform's text for a result code ("" for success).
+const char* systemErrorText(LONG code);
+
+[[noreturn]] void raisePcscFailure(const PcscFailure& failure, LONG code, int line);
+
+template <typename Call, typename... Args>
+void pcscCall(const PcscFailure& failure, int line, Call call, Args... args) {
+    LONG rv = call(args...);
+    if (rv != SCARD_S_SUCCESS) raisePcscFailure(failure, rv, line);
+}
+
+}  // namespace smartcardio
+
+#define PCSC_CALL(failure, call, ...) ::smartcardio::pcscCall(failure, __LINE__, call, __VA_ARGS__)

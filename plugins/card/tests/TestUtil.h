@@ -1,0 +1,73 @@
+#pragma once
+// Helpers shared by the card plug-in's unit tests.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <utility>
+
+#include "app/AppException.h"
+#include "app/Bytes.h"
+#include "smartcardio/CardChannel.h"
+
+// "0A 1b ff" -> bytes; blanks are ignored.
+inline Bytes hex(const std::string& text) {
+    Bytes out;
+    int half = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (half < 0) {
+            half = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(half << 4 | v));
+            half = -1;
+        }
+    }
+    return out;
+}
+
+inline Bytes ascii(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The message of the AppException `body` throws; fails the test when it throws nothing.
+template <typename Body>
+std::string failureOf(Body body) {
+    try {
+        body();
+    } catch (const AppException& e) {
+        return e.message();
+    }
+    ADD_FAILURE() << "no AppException";
+    return "";
+}
+
+// A card conversation stated in advance: each command must be exactly the next
+// one expected, and gets its answer. An extra, missing or different command
+// fails the test.
+class ScriptedChannel : public smartcardio::CardChannel {
+public:
+    ScriptedChannel& expect(const std::string& command, const std::string& answer) {
+        steps_.emplace_back(hex(command), hex(answer));
+        return *this;
+    }
+    mrtdutils::ResponseAPDU transmit(const uint8_t* command, size_t length) const override {
+        Bytes sent(command, command + length);
+        if (steps_.empty()) {
+            ADD_FAILURE() << "unexpected command " << toHex(sent);
+            return mrtdutils::ResponseAPDU(hex("6F00"));
+        }
+        auto step = steps_.front();
+        steps_.pop_front();
+        EXPECT_EQ(toHex(step.first), toHex(sent));
+        return mrtdutils::ResponseAPDU(step.second);
+    }
+    ~ScriptedChannel() override {
+        for (const auto& step : steps_) ADD_FAILURE() << "command never sent: " << toHex(step.first);
+    }
+
+private:
+    mutable std::deque<std::pair<Bytes, Bytes>> steps_;
+};

@@ -1,0 +1,98 @@
+#include "TestUtil.h"
+#include "vexapkicore/VexaPki.h"
+
+using vexapkicore::VexaPki;
+
+namespace {
+
+std::string filled(size_t n, uint8_t first = 0) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(first + i);
+    return toHex(b);
+}
+
+const uint8_t kMasterFile[] = {0x3F, 0x00};
+const uint8_t kPkiAid[] = {0xA0, 0x00, 0x00, 0x00, 0x77, 0x01, 0x00, 0x70, 0x0A, 0x10, 0x00, 0xF1, 0x00, 0x00, 0x01, 0x00};
+
+}  // namespace
+
+TEST(VexaPki, Select) {
+    ScriptedChannel card;
+    card.expect("00A4 0400 10 A0000000770100700A1000F100000100", "9000")
+        .expect("00A4 0000 02 3F00", "6F0A 9000")
+        .expect("00A4 0000 02 FD01", "6A82");
+    auto pki = VexaPki::getInstance(card);
+    EXPECT_EQ("", toHex(pki->select(0x04, kPkiAid, sizeof kPkiAid)));
+    EXPECT_EQ("6f0a", toHex(pki->select(0x00, kMasterFile, sizeof kMasterFile)));
+    const uint8_t abi[] = {0xFD, 0x01};
+    EXPECT_EQ("Respuesta de comando de selección no esperada (6a82)", failureOf([&] { pki->select(0x00, abi, 2); }));
+}
+
+TEST(VexaPki, ReadsAFileInChunks) {
+    ScriptedChannel card;
+    card.expect("00B0 0000 00", filled(256) + "9000").expect("00B0 0100 00", filled(44, 0x10) + "9000");
+    Bytes file = VexaPki::getInstance(card)->readBinary();
+    ASSERT_EQ(300u, file.size());
+    EXPECT_EQ(0x10, file[256]);
+}
+
+TEST(VexaPki, WrongLengthIsReadAgainWithTheLengthTheCardGives) {
+    ScriptedChannel card;
+    card.expect("00B0 0000 00", "6C20").expect("00B0 0000 20", filled(32) + "9000");
+    EXPECT_EQ(32u, VexaPki::getInstance(card)->readBinary().size());
+
+    ScriptedChannel empty;
+    empty.expect("00B0 0010 00", "6C00");
+    EXPECT_TRUE(VexaPki::getInstance(empty)->readBinary(0x10).empty());
+
+    ScriptedChannel again;
+    again.expect("00B0 0000 00", "6C20").expect("00B0 0000 20", "6C10");
+    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6c10)",
+              failureOf([&] { VexaPki::getInstance(again)->readBinary(0); }));
+}
+
+TEST(VexaPki, AFileOfWholeChunksEndsAtTheCardsEndOfFileAnswer) {
+    for (const char* endAnswer : {"6B00", "6282", "9000"}) {
+        ScriptedChannel card;
+        card.expect("00B0 0000 00", filled(256) + "9000")
+            .expect("00B0 0100 00", filled(256) + "9000")
+            .expect("00B0 0200 00", endAnswer);
+        EXPECT_EQ(512u, VexaPki::getInstance(card)->readBinary().size()) << endAnswer;
+    }
+    // 6282 with data, and 6B00 at the start, are still failures.
+    ScriptedChannel withData;
+    withData.expect("00B0 0000 00", filled(256) + "9000").expect("00B0 0100 00", "0102 6282");
+    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6282)",
+              failureOf([&] { VexaPki::getInstance(withData)->readBinary(); }));
+    ScriptedChannel atStart;
+    atStart.expect("00B0 0000 00", "6B00");
+    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6b00)",
+              failureOf([&] { VexaPki::getInstance(atStart)->readBinary(); }));
+}
+
+TEST(VexaPki, AFileNeverEndingStopsAtTheLastAddressableOffset) {
+    ScriptedChannel card;
+    for (int offset = 0; offset < 32768; offset += 256) {
+        char command[16];
+        std::snprintf(command, sizeof command, "00B0%04X00", offset);
+        card.expect(command, filled(256) + "9000");
+    }
+    EXPECT_EQ(32768u, VexaPki::getInstance(card)->readBinary().size());
+    EXPECT_EQ("IllegalArgumentException: Offset out of range",
+              failureOf([&] { VexaPki::getInstance(card)->readBinary(32768); }));
+}
+
+TEST(VexaPki, PinCommandsReturnTheStatusWord) {
+    ScriptedChannel card;
+    card.expect("0020 0001 08 31323334 FFFFFFFF", "63C2")
+        .expect("0020 0004 00", "6983")
+        .expect("0020 0001 08 3132333435363738", "9000")
+        .expect("0024 0004 10 31323334FFFFFFFF 3132333435363738", "9000");
+    auto pki = VexaPki::getInstance(card);
+    const uint8_t four[] = {'1', '2', '3', '4'};
+    const uint8_t nine[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(0x63C2, pki->verifyPassphrase(1, four, 4));
+    EXPECT_EQ(0x6983, pki->verifyPassphrase(4, nullptr, 0));
+    EXPECT_EQ(0x9000, pki->verifyPassphrase(1, nine, 9));  // beyond the eighth byte nothing is sent
+    EXPECT_EQ(0x9000, pki->changeReferenceData(4, four, 4, nine, 8));
+}

@@ -1,0 +1,102 @@
+#include "vexapkicore/VexaPki.h"
+
+#include <openssl/crypto.h>
+
+#include "app/AppException.h"
+#include "smartcardio/CardChannel.h"
+#include "zelvo/log.h"
+
+namespace vexapkicore {
+
+namespace {
+// READ BINARY offsets are 15 bits; P1's top bit would select a short file identifier.
+constexpr int kMaxOffset = 32767;
+constexpr int kChunk = 256;
+
+void appendPin(Bytes& command, const uint8_t* pin, int length) {
+    for (int i = 0; i < 8; ++i) command.push_back(pin != nullptr && i < length ? pin[i] : 0xFF);
+}
+}  // namespace
+
+std::unique_ptr<VexaPki> VexaPki::getInstance(const smartcardio::CardChannel& channel) {
+    LOG_INFO("vexapkicore::VexaPki::getInstance") << "Creando instancia de vexapki";
+    return std::unique_ptr<VexaPki>(new VexaPki(channel));
+}
+
+mrtdutils::ResponseAPDU VexaPki::transmit(Bytes& command) { return channel_.transmit(command.data(), command.size()); }
+
+void VexaPki::checkSw(const mrtdutils::ResponseAPDU& response, const std::string& operationName) {
+    mrtdutils::checkSw(response, operationName, "vexapkicore::VexaPki::checkSw");
+}
+
+Bytes VexaPki::select(int p1, const uint8_t* data, size_t count) {
+    LOG_INFO("vexapkicore::VexaPki::select") << "Ejecutando comando select";
+    if (count > 255 || (count > 0 && data == nullptr))
+        APP_THROW("vexapkicore::VexaPki::select", "count", "IllegalArgumentException: dataLength is too large");
+    Bytes command{0x00, 0xA4, static_cast<uint8_t>(p1), 0x00, static_cast<uint8_t>(count)};
+    command.insert(command.end(), data, data + count);
+    mrtdutils::ResponseAPDU response = transmit(command);
+    checkSw(response, "selección");
+    return response.getData();
+}
+
+Bytes VexaPki::readBinary(int offset) {
+    LOG_INFO("vexapkicore::VexaPki::readBinary") << "Ejecutando comando readbinary";
+    return readChunk(offset, false);
+}
+
+Bytes VexaPki::readChunk(int offset, bool atEnd) {
+    if (offset < 0 || offset > kMaxOffset)
+        APP_THROW("vexapkicore::VexaPki::readBinary", "offset", "IllegalArgumentException: Offset out of range");
+    Bytes command{0x00, 0xB0, static_cast<uint8_t>(offset >> 8), static_cast<uint8_t>(offset), 0x00};
+    mrtdutils::ResponseAPDU response = transmit(command);
+    if (response.getSW1() == 0x6C) {
+        if (response.getSW2() == 0x00) return Bytes();
+        command[4] = response.getSW2();
+        response = transmit(command);
+    }
+    if (atEnd && (response.getSW() == 0x6B00 || (response.getSW() == 0x6282 && response.getData().empty())))
+        return Bytes();
+    checkSw(response, "lectura binaria");
+    return response.getData();
+}
+
+Bytes VexaPki::readBinary() {
+    LOG_INFO("vexapkicore::VexaPki::readBinary") << "Ejecutando comando readbinary completo";
+    Bytes file;
+    for (;;) {
+        const int offset = static_cast<int>(file.size());
+        // Nothing lies beyond the last offset READ BINARY can name.
+        if (offset > kMaxOffset) return file;
+        Bytes chunk = readChunk(offset, offset > 0);
+        file.insert(file.end(), chunk.begin(), chunk.end());
+        if (chunk.size() != kChunk) return file;
+    }
+}
+
+uint16_t VexaPki::verifyPassphrase(int id, const uint8_t* pin, int length) {
+    LOG_INFO("vexapkicore::VexaPki::verifyPassphrase") << "Ejecutando comando verifypassphrase";
+    Bytes command{0x00, 0x20, 0x00, static_cast<uint8_t>(id)};
+    if (length <= 0) {
+        command.push_back(0x00);
+    } else {
+        command.push_back(0x08);
+        appendPin(command, pin, length);
+    }
+    mrtdutils::ResponseAPDU response = transmit(command);
+    OPENSSL_cleanse(command.data(), command.size());
+    return response.getSW();
+}
+
+uint16_t VexaPki::changeReferenceData(int id, const uint8_t* currentPin, int currentLength, const uint8_t* newPin,
+                                      int newLength) {
+    LOG_INFO("vexapkicore::VexaPki::changeReferenceData") << "Ejecutando comando changereferencedata";
+    Bytes command{0x00, 0x24, 0x00, static_cast<uint8_t>(id), 0x10};
+    appendPin(command, currentPin, currentLength);
+    appendPin(command, newPin, newLength);
+    mrtdutils::ResponseAPDU response = transmit(command);
+    OPENSSL_cleanse(command.data(), command.size());
+    return response.getSW();
+}
+
+}  // namespace vexapkicore

@@ -1,0 +1,172 @@
+#include "Config.h"
+
+#include "QuilletInput.h"
+#include "log/AsyncLog.h"
+#include "process/Child.h"
+#include "process/StreamWorkers.h"
+
+#include "zelvo/paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ini.h>
+#include <pwd.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace quillet {
+namespace {
+
+const char* const kNoProperties =
+    "Verifique la instalación del software Quillet. No se encuentra archivo de propiedades";
+const char* const kCorruptProperties =
+    "Verifique la instalación del software Quillet. El archivo de propiedades está corrupto";
+const char* const kBadJarPath = "Verifique la instalación del software Quillet. Path no válido para QUILLET_JAR";
+
+std::string trim(const std::string& s, bool left, bool right) {
+    const char* blanks = " \t\r\n\f\v";
+    size_t b = left ? s.find_first_not_of(blanks) : 0;
+    if (b == std::string::npos) return "";
+    size_t e = right ? s.find_last_not_of(blanks) : s.size() - 1;
+    return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> split(const std::string& s, const std::string& sep) {
+    std::vector<std::string> pieces;
+    size_t start = 0, at;
+    while ((at = s.find(sep, start)) != std::string::npos) {
+        pieces.push_back(s.substr(start, at - start));
+        start = at + sep.size();
+    }
+    pieces.push_back(s.substr(start));
+    return pieces;
+}
+
+// The user's home folder: $HOME, else the password database; empty without either.
+std::string userHome() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
+    return "";
+}
+
+int iniHandler(void* user, const char* section, const char* name, const char* value) {
+    auto* values = static_cast<std::vector<std::pair<std::string, std::string>>*>(user);
+    if (strcasecmp(section, "config") == 0 && value) values->emplace_back(name, value);
+    return 1;
+}
+
+}  // namespace
+
+int profileInt(const std::string& text) {
+    std::string t = trim(text, true, false);
+    size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+    long long v = 0;
+    bool digits = false;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+        digits = true;
+        if (v < 1000000000000LL) v = v * 10 + (t[i] - '0');
+    }
+    if (!digits) return 0;
+    if (negative) v = -v;
+    if (v > 2147483647LL) v = 2147483647LL;
+    if (v < -2147483647LL - 1) v = -2147483647LL - 1;
+    return static_cast<int>(v);
+}
+
+Config::Config(std::string libraryDir, std::string workDir)
+    : libraryDir_(std::move(libraryDir)), workDir_(std::move(workDir)) {
+    std::vector<std::pair<std::string, std::string>> values;
+    std::string file = libraryDir_ + "config.ini";
+    int rc = ini_parse(file.c_str(), iniHandler, &values);
+    if (rc > 0) QLOG_WARN << "config.ini: la línea " << rc << " no es válida; se ignora";
+    for (const auto& [name, value] : values) {
+        if (strcasecmp(name.c_str(), "wrapperJar") == 0)
+            wrapperJar_ = value;
+        else if (strcasecmp(name.c_str(), "wrapperClass") == 0)
+            wrapperClass_ = value;
+        else if (strcasecmp(name.c_str(), "deleteFilesAfterSigning") == 0)
+            deleteFilesAfterSigning_ = profileInt(value);
+        else if (strcasecmp(name.c_str(), "javaModifiers") == 0)
+            javaModifiers_ = value;
+    }
+}
+
+CommandLine Config::commandLine(const std::string& quilletJar) const {
+    CommandLine cl;
+    std::string classPath = quilletJar + ":" + wrapperJarPath();
+    // A folder with blanks stays one argument: quoted in the text, one word for the child.
+    bool blanks = workDir_.find_first_of(" \t") != std::string::npos;
+    cl.text = "\"java\" " + javaModifiers_ + " " + (blanks ? "\"-Dlog4jpath=" + workDir_ + "\"" : "-Dlog4jpath=" + workDir_) +
+              " -cp \"" + classPath + "\" " + wrapperClass_;
+    cl.args.push_back("java");
+    for (std::string& word : process::splitCommandLine(javaModifiers_)) cl.args.push_back(std::move(word));
+    cl.args.push_back("-Dlog4jpath=" + workDir_);
+    cl.args.push_back("-cp");
+    cl.args.push_back(classPath);
+    cl.args.push_back(wrapperClass_);
+    return cl;
+}
+
+std::string libraryDirectory() {
+    std::string path = zelvo::modulePath(reinterpret_cast<const void*>(&libraryDirectory));
+    QLOG_INFO << path;
+    size_t slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos) throw std::runtime_error("invalid file path: " + std::to_string(EINVAL));
+    return path.substr(0, slash + 1);
+}
+
+std::string workDirectory(const std::string& libraryDir) {
+    std::string dir = zelvo::writableDirOr(libraryDir, "signing");
+    if (dir.empty()) throw std::runtime_error("No se puede crear la carpeta de trabajo del usuario (" +
+                                              zelvo::homeDir() + "/.local/state/zelvo/signing)");
+    return dir;
+}
+
+std::string javaCheck() {
+    process::Child child("which java");
+    child.start(0, 1, false, true, false);
+    std::string out;
+    std::string failure = process::collectStdoutWorker(child, out);
+    child.wait();
+    if (!failure.empty()) throw std::runtime_error(failure);
+    if (child.exitCode() != 0) throw std::runtime_error("Verifique la instalación de Java");
+    return out;
+}
+
+std::string findQuilletJar(const std::string& properties) {
+    std::string text = properties;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::vector<std::string> lines = split(text, "\r\n");
+    if (lines.size() == 1) lines = split(text, "\n");
+    for (const std::string& raw : lines) {
+        std::string line = trim(raw, true, false);
+        if (line.compare(0, 11, "QUILLET_JAR") != 0) continue;
+        std::vector<std::string> pieces = split(line, "=");
+        if (pieces.size() == 2) return trim(pieces[1], true, true);
+    }
+    return "";
+}
+
+std::string quilletJarPath() {
+    std::string properties;
+    try {
+        std::string home = userHome();
+        if (home.empty()) throw std::runtime_error("No se puede resolver la variable de sistema $HOME");
+        properties = readWholeFile(home + "/.quillet/quillet.properties");
+    } catch (const std::exception& e) {
+        QLOG_ERROR << e.what();
+        throw std::runtime_error(kNoProperties);
+    }
+    std::string path = findQuilletJar(properties);
+    if (path.empty()) throw std::runtime_error(kCorruptProperties);
+    if (!fileExists(path)) {
+        QLOG_ERROR << "invalid path:" << path;
+        throw std::runtime_error(kBadJarPath);
+    }
+    return path;
+}
+
+}  // namespace quillet

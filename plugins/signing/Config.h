@@ -1,0 +1,58 @@
+#pragma once
+// Where everything is, worked out afresh for each run: the plug-in's folder and
+// the folder it writes to, "config.ini", the Java runtime, the user's Quillet
+// installation and the command line that starts the wrapper.
+#include <string>
+#include <vector>
+
+namespace quillet {
+
+struct CommandLine {
+    std::string text;               // for the log and the length rule
+    std::vector<std::string> args;  // the same words, as the child gets them
+};
+
+class Config {
+public:
+    static constexpr const char* kDefaultWrapperJar = "quillet-wrapper-1.0.dist.jar";
+    static constexpr const char* kDefaultWrapperClass = "tavrel.quillet.wrapper.StandaloneMain";
+
+    // Reads libraryDir + "config.ini" (section "config"); a missing file or key
+    // keeps the default. `workDir` is where documents and logs go.
+    Config(std::string libraryDir, std::string workDir);
+
+    const std::string& libraryDir() const { return libraryDir_; }
+    const std::string& workDir() const { return workDir_; }
+    std::string logDir() const { return workDir_ + "logs/"; }
+    std::string wrapperJarPath() const { return libraryDir_ + wrapperJar_; }
+    const std::string& wrapperClass() const { return wrapperClass_; }
+    int deleteFilesAfterSigning() const { return deleteFilesAfterSigning_; }
+    const std::string& javaModifiers() const { return javaModifiers_; }
+
+    // "java" <modifiers> -Dlog4jpath=<work folder> -cp "<quillet jar>:<wrapper jar>" <class>
+    CommandLine commandLine(const std::string& quilletJar) const;
+
+private:
+    std::string libraryDir_;
+    std::string workDir_;
+    std::string wrapperJar_ = kDefaultWrapperJar;
+    std::string wrapperClass_ = kDefaultWrapperClass;
+    int deleteFilesAfterSigning_ = 1;
+    std::string javaModifiers_;
+};
+
+// The folder of this plug-in's own file, ending in '/'.
+std::string libraryDirectory();
+// The library folder when the process may write there, else the per-user
+// folder $XDG_STATE_HOME/zelvo/signing/ (mode 0700).
+std::string workDirectory(const std::string& libraryDir);
+// Runs `which java`; its output, or "Verifique la instalación de Java".
+std::string javaCheck();
+// The jar named by "QUILLET_JAR" in $HOME/.quillet/quillet.properties.
+std::string quilletJarPath();
+// The "QUILLET_JAR" value of a properties text, or "" when there is none.
+std::string findQuilletJar(const std::string& properties);
+// GetPrivateProfileInt's reading of a number: leading digits, 0 without any.
+int profileInt(const std::string& text);
+
+}  // namespace quillet

@@ -1,0 +1,291 @@
+#include "QuilletPlugin.h"
+
+#include "Config.h"
+#include "log/AsyncLog.h"
+#include "process/Child.h"
+#include "process/StreamWorkers.h"
+
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace quillet {
+namespace {
+
+const char* const kLoggerName = "quillet.plugin";
+
+// Length of the UTF-8 sequence that starts at s[i], or 0 when it is broken.
+size_t utf8Length(const std::string& s, size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    unsigned min;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) n = 2, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF) n = 3, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4) n = 4, min = 0x10000;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    unsigned cp = c & (0xFF >> (n + 1));
+    for (size_t k = 1; k < n; ++k) {
+        unsigned char cc = static_cast<unsigned char>(s[i + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+}  // namespace
+
+QuilletPlugin& plugin() {
+    static QuilletPlugin instance;
+    return instance;
+}
+
+std::string pluginLogFolder() {
+    try {
+        return workDirectory(libraryDirectory()) + "logs/";
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+std::string QuilletPlugin::errorReply(const std::string& message) {
+    std::string out = "{\"message\":\"";
+    for (size_t i = 0; i < message.size();) {
+        unsigned char c = static_cast<unsigned char>(message[i]);
+        size_t n = utf8Length(message, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD for a broken byte
+            ++i;
+            continue;
+        }
+        if (c == '"') out += '\'';
+        else if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out.append(message, i, n);
+        }
+        i += n;
+    }
+    return out + "\"}";
+}
+
+std::string QuilletPlugin::shortened(const std::string& text) {
+    size_t i = 0, chars = 0;
+    while (i < text.size() && chars < 80) {
+        size_t n = utf8Length(text, i);
+        i += n ? n : 1;
+        ++chars;
+    }
+    return i < text.size() ? text.substr(0, i) + "..." : text;
+}
+
+void QuilletPlugin::registerSendMessageFunction(ZelvoTextSender text, ZelvoBinarySender binary) {
+    textSender_ = text;
+    binarySender_ = binary;
+    // Messages may come before onConnect runs; their records should not be lost.
+    if (std::string folder = pluginLogFolder(); !folder.empty()) log::startPluginLog(kLoggerName, folder);
+    QLOG_INFO << "<< registerSendMessageFunction";
+}
+
+void QuilletPlugin::onConnect() {
+    std::string folder = pluginLogFolder();
+    if (!folder.empty()) log::startPluginLog(kLoggerName, folder);
+    QLOG_INFO << "<< onConnect";
+    try {
+        QLOG_DEBUG << "dllDirectory:" << libraryDirectory();
+    } catch (const std::exception& e) {
+        QLOG_ERROR << e.what();
+    }
+    int expected = kLoaded;
+    state_.compare_exchange_strong(expected, kRunning);
+    while (state_ != kEnded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    log::stopPluginLog();
+}
+
+void QuilletPlugin::onClose() {
+    QLOG_INFO << "<< onClose";
+    end();
+}
+
+void QuilletPlugin::onTextMessage(const char* message) {
+    std::string text = message ? message : "";
+    QLOG_INFO << "<< onTextMessage << " << text.size() << " bytes";
+    if (ended()) {
+        QLOG_WARN << "mensaje ignorado: la petición ya terminó";
+        return;
+    }
+    try {
+        takeTextPart(input_, text);
+    } catch (const std::exception& e) {
+        QLOG_ERROR << e.what();
+        postErrorMessage(e.what());
+        end();
+        return;
+    }
+    if (input_.complete()) {
+        runSigning();
+        end();
+    } else {
+        QLOG_INFO << "waiting for the file part of the message";
+    }
+}
+
+void QuilletPlugin::onBinaryMessage(const char* data, int length) {
+    QLOG_INFO << "<< onBinaryMessage << " << length << " bytes";
+    if (ended()) {
+        QLOG_WARN << "mensaje ignorado: la petición ya terminó";
+        return;
+    }
+    if (data && length > 0)
+        input_.document.assign(data, static_cast<size_t>(length));
+    else
+        input_.document.clear();
+    input_.parts |= QuilletInput::kFilePart;
+    if (input_.complete()) {
+        runSigning();
+        end();
+    } else {
+        QLOG_INFO << "waiting for the text part of the message";
+    }
+}
+
+void QuilletPlugin::failRequest(const std::string& message) {
+    end();
+    postErrorMessage(message);
+}
+
+void QuilletPlugin::postTextMessage(const std::string& text) {
+    ZelvoTextSender send = textSender_;
+    if (!send) {
+        QLOG_INFO << ">> [binary] postTextMessageToWebapp is null!";
+        return;
+    }
+    std::string shown = shortened(text);
+    QLOG_INFO << ">> [text] sending:\"" << shown << "\"";
+    send(text.c_str());
+    QLOG_INFO << ">> [text] \"" << shown << "\" sent";
+}
+
+void QuilletPlugin::postBinaryMessage(const std::string& bytes) {
+    ZelvoBinarySender send = binarySender_;
+    if (!send) {
+        QLOG_INFO << ">> [binary] sendBinaryMessageFunction is null!";
+        return;
+    }
+    if (bytes.size() > static_cast<size_t>(INT_MAX))
+        throw std::runtime_error("El archivo firmado es demasiado grande para enviarlo (" +
+                                 std::to_string(bytes.size()) + " bytes)");
+    QLOG_INFO << ">> [binary] sending:" << bytes.size() << " bytes";
+    send(bytes.data(), static_cast<int>(bytes.size()));
+    QLOG_INFO << ">> [binary] " << bytes.size() << " bytes sent";
+}
+
+void QuilletPlugin::postErrorMessage(const std::string& message) {
+    QLOG_ERROR << "postErrorMessage: " << message;
+    postTextMessage(errorReply(message));
+}
+
+void QuilletPlugin::postSignedFile(const std::string& path) {
+    QLOG_INFO << "postSignedFile: " << path;
+    std::string bytes;
+    try {
+        bytes = readWholeFile(path);
+    } catch (const std::exception& e) {
+        QLOG_ERROR << "ERROR: " << e.what();
+        postErrorMessage("signed file was modified from another process");
+        return;
+    }
+    postBinaryMessage(bytes);
+}
+
+void QuilletPlugin::runSigning() {
+    if (!input_.complete()) {
+        postErrorMessage("Mensage recibido incompleto");
+        log::stopPluginLog();
+        return;
+    }
+    QLOG_INFO << "quilletInput:" << describe(input_);
+
+    std::unique_ptr<Config> config;
+    std::string quilletJar;
+    try {
+        std::string libraryDir = libraryDirectory();
+        QLOG_DEBUG << "dllDirectory:" << libraryDir;
+        config = std::make_unique<Config>(libraryDir, workDirectory(libraryDir));
+        std::string javaPath = javaCheck();  // not inside the record: it must run at every level
+        QLOG_DEBUG << "javaPath:" << javaPath;
+        quilletJar = quilletJarPath();
+        QLOG_DEBUG << "quilletJarPath:" << quilletJar;
+        QLOG_DEBUG << "wrapperJarPath:" << config->wrapperJarPath();
+        QLOG_DEBUG << "wrapperClass:" << config->wrapperClass();
+        QLOG_DEBUG << "deleteFilesAfterSigning:" << config->deleteFilesAfterSigning();
+    } catch (const std::exception& e) {
+        QLOG_ERROR << e.what();
+        postErrorMessage(e.what());
+        log::stopPluginLog();
+        return;
+    }
+
+    try {
+        QLOG_INFO << "writing files";
+        chooseFileNames(input_, config->workDir());
+        writeFiles(input_);
+        CommandLine commandLine = config->commandLine(quilletJar);
+        QLOG_INFO << commandLine.text;
+
+        process::Child child(commandLine.text, commandLine.args);
+        child.start(5, 1, true, true, true);
+        QLOG_DEBUG << "process started";
+        std::string job = jsonInput(input_);
+        QLOG_INFO << "sending:" << job;
+
+        std::string out, outFailure;
+        {
+            process::JoiningThread writer([&child, &job] { process::writeStdinWorker(child, job); });
+            process::JoiningThread collector(
+                [&child, &out, &outFailure] { outFailure = process::collectStdoutWorker(child, out); });
+            process::JoiningThread logger([&child] { process::logStderrWorker(child); });
+            child.wait();
+        }
+        QLOG_DEBUG << "process ended";
+        QLOG_INFO << "child.exitCode:" << child.exitCode();
+        // A cut-off answer could name the wrong file: the run fails instead.
+        if (!outFailure.empty()) throw std::runtime_error(outFailure);
+
+        if (child.exitCode() != 0) {
+            postErrorMessage("Ha ocurrido un error al ejecutar Quillet");
+        } else {
+            size_t sep = out.find("::");
+            std::string first = sep == std::string::npos ? out : out.substr(0, sep);
+            if (!first.empty()) {
+                postErrorMessage(first);
+            } else if (sep == std::string::npos) {
+                postErrorMessage("Quillet terminó sin indicar el archivo firmado");
+            } else {
+                size_t next = out.find("::", sep + 2);
+                postSignedFile(out.substr(sep + 2, next == std::string::npos ? std::string::npos : next - sep - 2));
+            }
+        }
+    } catch (const std::exception& e) {
+        QLOG_ERROR << e.what();
+        std::string text = e.what();
+        postErrorMessage(text.rfind("CreateProcess", 0) == 0 ? "Verifique su instalación de Java (7 o superior)" : text);
+    }
+
+    if (config->deleteFilesAfterSigning() != 0) {
+        QLOG_INFO << "cleaning files";
+        cleanFiles(input_);
+    }
+}
+
+}  // namespace quillet

@@ -1,0 +1,161 @@
+"""Pieces of the signing plug-in's end-to-end tests: a private copy of the
+installed plug-in folder (plug-in, config.ini, stand-in wrapper jar), a made
+Quillet jar and properties file in the launcher's HOME, and one signing
+request sent through the real launcher with a real WebSocket client."""
+import asyncio
+import datetime
+import json
+import shutil
+import zipfile
+from pathlib import Path
+
+import websockets
+
+from zelvo_harness import STAGE, WAIT, Launcher, free_port, request, wait_listening, write_registry
+
+BASEKEY = "SOFTWARE\\Zelvo\\"
+ORIGIN = "http://localhost"
+PLUGIN = "quillet-wrapper.so"
+WRAPPER_JAR = "quillet-wrapper-1.0.dist.jar"
+MARKER = b"% ZELVO STAND-IN SIGNER: NOT A SIGNATURE"
+
+
+def sample_pdf(text="Documento de prueba de Zelvo", padding=b""):
+    """A small valid one-page PDF (with `padding` bytes inside a stream, to grow it)."""
+    content = b"BT /F1 18 Tf 72 720 Td (" + text.encode("latin-1") + b") Tj ET\n"
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        b"/Resources << /Font << /F1 5 0 R >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(content) + content + b"endstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        b"<< /Length %d >>\nstream\n" % len(padding) + padding + b"\nendstream",
+    ]
+    out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+    offsets = []
+    for i, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    for off in offsets:
+        out += b"%010d 00000 n \n" % off
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    return bytes(out)
+
+
+def make_quillet_jar(path):
+    """Stands for Quillet's own jar: the tests only need a jar that opens."""
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with zipfile.ZipFile(path, "w") as z:
+        z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nCreated-By: zelvo tests\r\n\r\n")
+    return path
+
+
+def write_properties(home, text):
+    props = Path(home) / ".quillet" / "quillet.properties"
+    props.parent.mkdir(parents=True, exist_ok=True)
+    props.write_bytes(text.encode("utf-8") if isinstance(text, str) else text)
+    return props
+
+
+def install_plugin(folder, config_ini=None):
+    """Copies the staged plug-in folder's three files into `folder`."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    for name in (PLUGIN, "config.ini", WRAPPER_JAR):
+        shutil.copy2(STAGE / "plugins" / name, folder / name)
+    if config_ini is not None:
+        (folder / "config.ini").write_text(config_ini, encoding="utf-8")
+    return folder
+
+
+def day_log(folder, name="quillet.plugin"):
+    path = Path(folder) / "logs" / ("%s-%s.log" % (name, datetime.date.today().strftime("%Y-%m-%d")))
+    return path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
+
+
+class Signer:
+    """One launcher in server mode hosting the signing plug-in from a private folder."""
+
+    def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None):
+        self.tmp = Path(tmp_path)
+        self.tmp.mkdir(parents=True, exist_ok=True)
+        self.plugins = install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
+        self.port = free_port()
+        registry = write_registry(self.tmp / "zelvo.reg", {BASEKEY + "quillet": {"RuntimeLib": str(self.plugins / PLUGIN)}})
+        config = {"port": str(self.port), "idletimeout": str(int(WAIT * 1000)), "basekey": BASEKEY}
+        self.launcher = Launcher(self.tmp / "launcher", config=config, registry=registry, env=env)
+        self.home = Path(self.launcher.env["HOME"])
+        self.quillet_jar = make_quillet_jar(self.tmp / "quillet" / "quillet.jar")
+        if properties:
+            write_properties(self.home, "# Quillet\r\nVERSION=1.0\r\nQUILLET_JAR=%s\r\n" % self.quillet_jar)
+
+    def start(self):
+        self.launcher.start(request("run/", {"type": "windows", "name": "quillet"}))
+        if not wait_listening(self.port, self.launcher.proc):
+            code, out, err = self.launcher.wait()
+            raise AssertionError("launcher did not listen (exit %s)\n%s\n%s" % (code, out, err))
+        return self
+
+    def exchange(self, *messages):
+        """Sends the messages right after the handshake; returns the replies and
+        whether the server closed the connection."""
+        return asyncio.run(asyncio.wait_for(self._exchange(messages), WAIT * 3))
+
+    async def _exchange(self, messages):
+        replies = []
+        async with websockets.connect("ws://localhost:%d/" % self.port, origin=ORIGIN, max_size=None,
+                                      open_timeout=WAIT, close_timeout=WAIT, ping_interval=None) as ws:
+            for m in messages:
+                await ws.send(m)
+            try:
+                while True:
+                    replies.append(await ws.recv())
+            except websockets.exceptions.ConnectionClosed:
+                return replies, True
+
+    def finish(self):
+        code, out, err = self.launcher.wait()
+        return code
+
+    def sign(self, document, options, order="text-first"):
+        self.start()
+        text = json.dumps(options)
+        replies, closed = self.exchange(*((text, document) if order == "text-first" else (document, text)))
+        assert closed
+        assert self.finish() == 0
+        return replies
+
+    def log(self):
+        return day_log(self.plugins)
+
+    def stop(self):
+        self.launcher.stop()
+
+
+def error_of(replies):
+    assert len(replies) == 1 and isinstance(replies[0], str), replies
+    reply = json.loads(replies[0])
+    assert list(reply) == ["message"], reply
+    return reply["message"]
+
+
+import pytest  # noqa: E402
+
+
+@pytest.fixture
+def signer_factory(tmp_path):
+    """Makes Signer objects in the test's folder and stops their launchers after it."""
+    made = []
+
+    def make(name="s", **kw):
+        s = Signer(tmp_path / name, **kw)
+        made.append(s)
+        return s
+
+    yield make
+    for s in made:
+        s.stop()
