@@ -131,7 +131,7 @@ def demo_echo(build, wait=False):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--build", required=True)
+    ap.add_argument("--build", required=True, type=lambda p: str(Path(p).resolve()))
     ap.add_argument("what", nargs="?", default="card")
     ap.add_argument("--wait", action="store_true")
     a = ap.parse_args()
