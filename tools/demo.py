@@ -9,42 +9,19 @@
 """
 import argparse
 import asyncio
-import base64
 import json
 import os
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tools"))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def b64json(obj):
-    return base64.b64encode(json.dumps(obj, separators=(",", ":")).encode()).decode()
-
-
-def wait_listening(port, proc, timeout=30):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if proc.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return True
-        except OSError:
-            time.sleep(0.05)
-    return False
+# The demos share the end-to-end tests' helpers for ports, payloads and waits.
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from zelvo_harness import b64json, free_port, wait_listening  # noqa: E402
 
 
 class DemoLauncher:
