@@ -35,12 +35,13 @@ file(WRITE "${stage}/registry.d/zelvo.reg" "${reg}")
 # escaped; the file format then doubles every backslash again.
 string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec_path "${prefix}/launcher")
 string(REPLACE "\\" "\\\\" exec_path "${exec_path}")
+string(REPLACE "\\" "\\\\" work_path "${prefix}")
 set(desktop "[Desktop Entry]
 Type=Application
 Name=Zelvo
 Comment=Puente entre las páginas web y el equipo del usuario
 Exec=\"${exec_path}\" %u
-Path=${prefix}
+Path=${work_path}
 MimeType=x-scheme-handler/zelvo;
 NoDisplay=true
 Terminal=false

@@ -52,9 +52,19 @@ DialogResult runDialog(const std::vector<std::string>& args, const void* anchor)
         return result;
     }
     char buf[4096];
+    // The answer may hold PINs: grow by hand so no copy is left behind in freed memory.
+    result.output.reserve(sizeof buf);
     for (;;) {
         ssize_t n = read(out[0], buf, sizeof buf);
         if (n > 0) {
+            size_t need = result.output.size() + static_cast<size_t>(n);
+            if (need > result.output.capacity()) {
+                std::string bigger;
+                bigger.reserve(2 * need);
+                bigger = result.output;
+                wipe(result.output);
+                result.output.swap(bigger);
+            }
             result.output.append(buf, static_cast<size_t>(n));
         } else if (n < 0 && errno == EINTR) {
             continue;

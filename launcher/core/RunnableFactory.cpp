@@ -3,12 +3,17 @@
 #include "core/JsonReader.h"
 #include "core/ServerRunnable.h"
 #include "modes/SelfCheckRunnable.h"
+#include "modes/SetCookiesRunnable.h"
 #include "modes/TestApplicationRunnable.h"
 #include "zelvo/log.h"
 
 std::unique_ptr<Runnable> RunnableFactory::create(int argc, char** argv, const JsonReader* config) {
     if (auto runnable = ServerRunnable::create(argc, argv, config)) {
         LOG_INFO("RunnableFactory::create") << "Petición para ejecutar el aplicativo";
+        return runnable;
+    }
+    if (auto runnable = SetCookiesRunnable::create(argc, argv, config)) {
+        LOG_INFO("RunnableFactory::create") << "Petición para publicar la información del aplicativo utilizando cookies";
         return runnable;
     }
     if (argc >= 2) {

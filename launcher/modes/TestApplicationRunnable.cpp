@@ -3,12 +3,16 @@
 #include "core/JsonReader.h"
 #include "core/RequestArgument.h"
 #include "core/ServerRunnable.h"
+#include "modes/BrowserDialog.h"
 #include "modes/BrowserLauncher.h"
 #include "modes/TestApplication.h"
+#include "server/EmbeddedServer.h"
 #include "zelvo/base64.h"
 #include "zelvo/log.h"
 
 #include <picojson.h>
+
+#include <chrono>
 
 namespace {
 const char kTestVerb[] = "test/";
@@ -58,16 +62,20 @@ std::unique_ptr<TestApplicationRunnable> TestApplicationRunnable::create(char** 
     LOG_VERBOSE("TestApplicationRunnable::create") << "server.java.loaderclass " << server.loaderclass;
     LOG_VERBOSE("TestApplicationRunnable::create") << "server.java.vmoptions.size " << server.vmoptions.size();
     LOG_VERBOSE("TestApplicationRunnable::create") << "openbrowser " << (openbrowser ? 1 : 0);
-    auto runnable = std::make_unique<TestApplicationRunnable>(server, openbrowser);
-    // Until the browser dialog exists, the request's "use_ssl" stands for its
-    // secure-connection box.
-    runnable->requestedSsl_ = useSsl;
-    return runnable;
+    return std::make_unique<TestApplicationRunnable>(server, openbrowser);
 }
 
 int TestApplicationRunnable::run() {
+    if (openbrowser_) {
+        // "Ejecutar" starts the server and opens the page; the dialog's close
+        // (also after "Ejecutar") waits for the server to end.
+        BrowserDialog::showBrowserDialog(
+            "Probar Componente - Zelvo", true,
+            [this](const std::string& command, bool secure) { runTest(command, secure); }, [this] { waitServer(); });
+    } else {
+        runTest("", false);
+    }
     // The server's failure is the mode's failure: its box has been shown.
-    runTest("", openbrowser_ && requestedSsl_);
     return waitServer();
 }
 
@@ -77,22 +85,41 @@ void TestApplicationRunnable::chooseTls(bool secure) {
 }
 
 void TestApplicationRunnable::runTest(const std::string& browserCommand, bool secure) {
+    if (serverThread_.joinable()) return;  // one server per mode
     chooseTls(secure);
 
     AppWebParams web;
     web.use_ssl = effectiveSsl_;
     ServerRunnableParams server = server_;
+    serverEnded_ = false;
     serverThread_ = std::thread([this, server, web] {
         ServerRunnable runnable(server, web, std::make_unique<TestApplication>());
         serverResult_ = runnable.runServer();
+        serverEnded_ = true;
     });
 
     if (openbrowser_) {
         LOG_VERBOSE("TestApplicationRunnable::runTest") << "Abriendo navegador";
-        BrowserLauncher::openInBrowser(browserCommand, buildTestUrl());
+        // A page opened before the server listens would only show an error.
+        if (waitListening()) {
+            BrowserLauncher::openInBrowser(browserCommand, buildTestUrl());
+        } else {
+            LOG_ERROR("TestApplicationRunnable::runTest") << "El servidor no se inició, no se abrirá el navegador";
+        }
     } else {
         LOG_VERBOSE("TestApplicationRunnable::runTest") << "No se abrirá el navegador";
     }
+}
+
+bool TestApplicationRunnable::waitListening() const {
+    // The probe reaches the loopback address only: a server bound elsewhere gets
+    // the page after the wait all the same.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!serverEnded_ && std::chrono::steady_clock::now() < deadline) {
+        if (!EmbeddedServerHelper::isAvailablePort(server_.port)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !serverEnded_;
 }
 
 int TestApplicationRunnable::waitServer() {

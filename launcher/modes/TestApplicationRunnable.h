@@ -4,6 +4,7 @@
 #include "core/Params.h"
 #include "core/Runnable.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,7 +20,8 @@ public:
 
     int run() override;
     // Starts the server thread with TLS only when `secure` and configured; with
-    // openbrowser, opens the test page with `browserCommand` (empty: the default handler).
+    // openbrowser, opens the test page with `browserCommand` (empty: the default
+    // handler) once the server listens.
     void runTest(const std::string& browserCommand, bool secure);
     // TLS only when the user asked for it and the configuration allows it;
     // otherwise the configuration's switch is cleared too.
@@ -38,7 +40,9 @@ private:
     ServerRunnableParams server_;
     bool effectiveSsl_ = false;
     bool openbrowser_ = false;
-    bool requestedSsl_ = false;  // the request's "use_ssl"
+    bool waitListening() const;
+
     std::thread serverThread_;  // owned by the main thread, which starts and joins it
     int serverResult_ = 0;      // written by the server thread before it ends
+    std::atomic<bool> serverEnded_{false};  // set by the server thread as it ends
 };

@@ -33,7 +33,11 @@ void WebSocketSession<Stream>::run() {
     admitted_ = true;
     phase_ = Phase::accepting;
     beast::get_lowest_layer(ws_).expires_never();
-    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    // A page may stay silent for long (a signature, a PIN dialog): pings keep a
+    // live page connected, and a vanished one is noticed.
+    auto timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
+    timeouts.keep_alive_pings = true;
+    ws_.set_option(timeouts);
     ws_.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { response.set(http::field::server, "Zelvo"); }));
     ws_.read_message_max(settings_.maxMessageSize);

@@ -120,14 +120,23 @@ std::string libraryDirectory() {
 
 std::string workDirectory(const std::string& libraryDir) {
     std::string dir = zelvo::writableDirOr(libraryDir, "signing");
-    if (dir.empty()) throw std::runtime_error("No se puede crear la carpeta de trabajo del usuario (" +
-                                              zelvo::homeDir() + "/.local/state/zelvo/signing)");
+    if (dir.empty()) {
+        const char* state = std::getenv("XDG_STATE_HOME");
+        std::string base = state && *state ? std::string(state) : zelvo::homeDir() + "/.local/state";
+        throw std::runtime_error("No se puede crear la carpeta de trabajo del usuario (" + base + "/zelvo/signing)");
+    }
     return dir;
 }
 
 std::string javaCheck() {
     process::Child child("which java");
-    child.start(0, 1, false, true, false);
+    try {
+        child.start(0, 1, false, true, false);
+    } catch (const std::exception& e) {
+        // Without `which` on the path nothing can tell where Java is either.
+        QLOG_ERROR << e.what();
+        throw std::runtime_error("Verifique la instalación de Java");
+    }
     std::string out;
     std::string failure = process::collectStdoutWorker(child, out);
     child.wait();

@@ -95,9 +95,10 @@ extern "C" JNIEXPORT void JNICALL Java_tavrel_quillet_QuilletWrapper_getQuilletJ
                                                                                     jobject target) {
     if (!env) return;
     try {
-        std::string libraryDir = quillet::libraryDirectory();
-        quillet::log::startPluginLog("quillet.jni", quillet::workDirectory(libraryDir) + "logs/");
-        QLOG_DEBUG << "dllDirectory:" << libraryDir;
+        // Without a folder to write in there is no log, but the answer still comes.
+        if (std::string folder = quillet::pluginLogFolder(); !folder.empty())
+            quillet::log::startPluginLog("quillet.jni", folder);
+        QLOG_DEBUG << "dllDirectory:" << quillet::libraryDirectory();
         std::string path = quillet::quilletJarPath();
         QLOG_INFO << "quilletJarPath:" << path;
         quillet::QuilletJarObject object(path);

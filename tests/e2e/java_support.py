@@ -68,3 +68,23 @@ def java_launcher(factory, tmp_path, loader, cp, vmoptions=None, registry=None, 
     merged.update(env or {})
     launcher = factory(java_config(port, loader, cp, vmoptions), registry=reg, name=name, env=merged)
     return launcher, port
+
+
+JDK17 = Path("/usr/lib/jvm/java-17-openjdk-amd64")
+BOX = "Error en aplicación: "
+
+
+def used_jvm(launcher):
+    """The libjvm.so path the launcher logged it would load, or None."""
+    m = re.search(r"Se usará la JVM (\S+)", launcher.log_text())
+    return m.group(1) if m else None
+
+
+def refused_start(launcher, argument, port):
+    """Starts `launcher`, asks for the WebSocket and returns (HTTP status, exit code, stderr, log)
+    once the launcher has ended."""
+    from launcher_support import raw_upgrade, start_listening, status_of
+    start_listening(launcher, argument, port)
+    status = status_of(raw_upgrade(port))
+    code, _, err = launcher.wait()
+    return status, code, err, launcher.log_text()

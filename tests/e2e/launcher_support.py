@@ -119,3 +119,69 @@ def wait_for(predicate, timeout=WAIT, step=0.05):
             return True
         time.sleep(step)
     return predicate()
+
+
+STANDIN = '''#!/usr/bin/python3
+# Stand-in for zelvo-dialog: records its arguments, answers as told.
+import json, os, sys
+with open(os.environ["ZELVO_STANDIN_LOG"], "a", encoding="utf-8") as f:
+    f.write(json.dumps(sys.argv[1:]) + "\\n")
+answers = json.loads(os.environ.get("ZELVO_STANDIN_ANSWERS", "{}"))
+kind = sys.argv[1] if len(sys.argv) > 1 else ""
+code, out = answers.get(kind, [0, ""])
+sys.stdout.write(out)
+sys.exit(code)
+'''
+
+
+class DialogStandIn:
+    """A scripted zelvo-dialog: `env` goes to the launcher; `calls()` gives the
+    argument lists it was started with; `answer(kind, code, out)` sets what it
+    answers for a dialog kind ("browser", "message", "pin")."""
+
+    def __init__(self, folder):
+        folder = Path(folder)
+        folder.mkdir(parents=True, exist_ok=True)
+        self.program = folder / "dialog-standin"
+        self.program.write_text(STANDIN, encoding="utf-8")
+        self.program.chmod(0o755)
+        self.record = folder / "dialog-calls.jsonl"
+        self.answers = {}
+        self.env = {"ZELVO_DIALOG": str(self.program), "ZELVO_STANDIN_LOG": str(self.record),
+                    "ZELVO_STANDIN_ANSWERS": "{}"}
+
+    def answer(self, kind, code, out=""):
+        self.answers[kind] = [code, out]
+        self.env["ZELVO_STANDIN_ANSWERS"] = json.dumps(self.answers)
+        return self
+
+    def calls(self):
+        if not self.record.exists():
+            return []
+        return [json.loads(x) for x in self.record.read_text(encoding="utf-8").splitlines() if x]
+
+
+BROWSER_STANDIN = '''#!/usr/bin/python3
+# Stand-in for a browser: records its arguments and ends at once.
+import json, os, sys
+with open(%r, "a", encoding="utf-8") as f:
+    f.write(json.dumps(sys.argv[1:]) + "\\n")
+'''
+
+
+class BrowserStandIn:
+    """A program that records the arguments it was started with, standing in for
+    a browser; `calls()` waits for the expected number of starts."""
+
+    def __init__(self, path):
+        self.program = Path(path)
+        self.record = self.program.with_suffix(".calls")
+        self.program.write_text(BROWSER_STANDIN % str(self.record), encoding="utf-8")
+        self.program.chmod(0o755)
+
+    def calls(self, expected=1, timeout=WAIT):
+        wait_for(lambda: self.record.exists() and
+                 len(self.record.read_text(encoding="utf-8").splitlines()) >= expected, timeout)
+        if not self.record.exists():
+            return []
+        return [json.loads(x) for x in self.record.read_text(encoding="utf-8").splitlines() if x]

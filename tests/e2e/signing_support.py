@@ -5,13 +5,17 @@ request sent through the real launcher with a real WebSocket client."""
 import asyncio
 import datetime
 import json
+import os
+import re
 import shutil
+import subprocess
 import zipfile
 from pathlib import Path
 
 import websockets
 
-from zelvo_harness import STAGE, WAIT, Launcher, free_port, request, wait_listening, write_registry
+from java_support import JVM_ENV
+from zelvo_harness import SANITIZE, STAGE, WAIT, Launcher, free_port, request, wait_listening, write_registry
 
 BASEKEY = "SOFTWARE\\Zelvo\\"
 ORIGIN = "http://localhost"
@@ -72,22 +76,90 @@ def install_plugin(folder, config_ini=None):
     return folder
 
 
+def day_log_name(name="quillet.plugin"):
+    return "%s-%s.log" % (name, datetime.date.today().strftime("%Y-%m-%d"))
+
+
 def day_log(folder, name="quillet.plugin"):
-    path = Path(folder) / "logs" / ("%s-%s.log" % (name, datetime.date.today().strftime("%Y-%m-%d")))
+    path = Path(folder) / "logs" / day_log_name(name)
     return path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
 
 
-class Signer:
-    """One launcher in server mode hosting the signing plug-in from a private folder."""
+def read_only_prefix(folder):
+    """A command prefix that runs the program in a mount namespace of its own in
+    which `folder` is read-only, as an installed plug-in folder is for its user
+    (root may write anywhere, so the folder's mode alone cannot show it). The
+    prefix ends in exec: the process id is the program's."""
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+            'mount --bind -o ro "$0" "$0" && exec "$@"', str(folder)]
 
-    def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None):
+
+def read_only_available():
+    """Whether this machine lets a test make a read-only view of a folder."""
+    if shutil.which("unshare") is None:
+        return False
+    try:
+        probe = subprocess.run(read_only_prefix("/tmp") + ["true"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=WAIT)
+    except (OSError, subprocess.SubprocessError):
+        return False
+    return probe.returncode == 0
+
+
+def sanitizer_preload(library):
+    """LD_PRELOAD for a program not built with the sanitizers that loads an
+    ASan-built `library` (a JVM doing System.load): the sanitizer runtimes must
+    come first. Empty outside the sanitizer build."""
+    if not SANITIZE:
+        return {}
+    done = subprocess.run(["ldd", str(library)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                          timeout=WAIT)
+    runtimes = re.findall(r"^\s*(lib(?:asan|ubsan)\.so\S*) => (\S+)", done.stdout, re.M)
+    env = dict(JVM_ENV)
+    env["LD_PRELOAD"] = ":".join(path for _, path in runtimes)
+    return env
+
+
+class PrefixedLauncher(Launcher):
+    """A Launcher whose program is started through a command prefix."""
+
+    def __init__(self, *args, prefix=(), **kw):
+        super().__init__(*args, **kw)
+        self.prefix = list(prefix)
+
+    def start(self, argument, *extra):
+        self.proc = subprocess.Popen(
+            self.prefix + [str(self.program), argument, *extra], cwd=self.workdir, env=self.env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return self
+
+
+class Signer:
+    """One launcher in server mode hosting the signing plug-in from a private
+    folder (`plugin_dir`, or an installed one with `installed`). With
+    `read_only` the plug-in folder is read-only for the launcher and the plug-in
+    works in $XDG_STATE_HOME/zelvo/signing."""
+
+    def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None, installed=None,
+                 registry=None, program="conlaunch", read_only=False):
         self.tmp = Path(tmp_path)
         self.tmp.mkdir(parents=True, exist_ok=True)
-        self.plugins = install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
+        if installed is not None:
+            self.plugins = Path(installed)
+            if config_ini is not None:
+                (self.plugins / "config.ini").write_text(config_ini, encoding="utf-8")
+        else:
+            self.plugins = install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
         self.port = free_port()
-        registry = write_registry(self.tmp / "zelvo.reg", {BASEKEY + "quillet": {"RuntimeLib": str(self.plugins / PLUGIN)}})
+        if registry is None:
+            registry = write_registry(self.tmp / "zelvo.reg",
+                                      {BASEKEY + "quillet": {"RuntimeLib": str(self.plugins / PLUGIN)}})
         config = {"port": str(self.port), "idletimeout": str(int(WAIT * 1000)), "basekey": BASEKEY}
-        self.launcher = Launcher(self.tmp / "launcher", config=config, registry=registry, env=env)
+        self.launcher = PrefixedLauncher(self.tmp / "launcher", config=config, registry=registry, env=env,
+                                         program=program, prefix=read_only_prefix(self.plugins) if read_only else ())
+        self.state = Path(self.launcher.env["XDG_STATE_HOME"]) / "zelvo" / "signing"
+        # Where documents, stamps and logs go.
+        self.workdir = self.state if read_only else self.plugins
         self.home = Path(self.launcher.env["HOME"])
         self.quillet_jar = make_quillet_jar(self.tmp / "quillet" / "quillet.jar")
         if properties:
@@ -130,7 +202,7 @@ class Signer:
         return replies
 
     def log(self):
-        return day_log(self.plugins)
+        return day_log(self.workdir)
 
     def stop(self):
         self.launcher.stop()

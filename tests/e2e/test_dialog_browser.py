@@ -13,7 +13,8 @@ def open_browser(xdisplay, dialogs, *args):
 
 
 def test_executing_at_once_answers_the_first_entry_unsecured(xdisplay, dialogs):
-    dialog, _ = open_browser(xdisplay, dialogs, "--", "Opera", "Firefox")
+    dialog, window = open_browser(xdisplay, dialogs, "--", "Opera", "Firefox")
+    xdisplay.assert_centred(window)
     xdisplay.key("Tab", "Tab", "space")  # past the check box to "Ejecutar"
     code, out, err = dialog.finish()
     assert (code, out) == (0, "Default browser\n0\n"), err

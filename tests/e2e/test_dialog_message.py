@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from xdisplay import DIALOG, dialogs, xdisplay  # noqa: F401  (fixtures)
+from xdisplay import DIALOG, dialog_env, dialogs, xdisplay  # noqa: F401  (fixtures)
 from zelvo_harness import WAIT
 
 
@@ -65,7 +65,7 @@ def test_bad_arguments_are_refused_in_words_with_code_3(xdisplay, args, error):
 def test_without_a_display_it_says_so_and_gives_3():
     if not DIALOG.exists():
         pytest.skip("zelvo-dialog is not built")
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env = dialog_env({k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
     code, out, err = run_plain(["pin", "--type", "auth"], env)
     assert (code, out) == (3, "")
     assert "No se puede abrir la pantalla gráfica" in err

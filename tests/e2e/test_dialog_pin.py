@@ -37,6 +37,15 @@ def test_accepting_returns_the_current_and_the_new_pin(xdisplay, dialogs):
     assert (code, out) == (0, "1234\n00987654\n"), err
 
 
+def test_it_is_centred_kept_above_and_out_of_the_task_bar(xdisplay, dialogs):
+    dialog, window = open_pin(xdisplay, dialogs, "sign")
+    xdisplay.assert_centred(window)
+    state = xdisplay.window_property(window, "_NET_WM_STATE")
+    assert "_NET_WM_STATE_ABOVE" in state and "_NET_WM_STATE_SKIP_TASKBAR" in state, state
+    xdisplay.key("Escape")
+    assert dialog.finish()[:2] == (1, "")
+
+
 def test_the_fields_take_at_most_eight_characters(xdisplay, dialogs):
     dialog, _ = open_pin(xdisplay, dialogs, "sign")
     fill(xdisplay, "123456789", "9876543210", "98765432")

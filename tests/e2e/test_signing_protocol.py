@@ -10,7 +10,8 @@ from pathlib import Path
 
 import pytest
 
-from signing_support import MARKER, error_of, sample_pdf, signer_factory, write_properties  # noqa: F401
+from signing_support import (MARKER, error_of, read_only_available, sample_pdf, signer_factory,  # noqa: F401
+                             write_properties)
 
 KEEP_FILES = "[config]\ndeleteFilesAfterSigning=0\n"
 
@@ -158,6 +159,18 @@ def test_each_failure_gets_its_reply_and_ends_the_connection(signer_factory, tmp
         assert not list(s.plugins.glob("*.pdf")), "discovery failures write no file"
     else:
         assert not [p for p in s.plugins.glob("*.pdf") if not p.name.endswith("-firmado.pdf")]
+
+
+@pytest.mark.skipif(not read_only_available(), reason="no mount namespace for a read-only plug-in folder")
+def test_with_nowhere_to_write_the_page_is_told_and_nothing_is_left(signer_factory):
+    s = signer_factory(read_only=True, env={"XDG_STATE_HOME": "/dev/null/state"})
+    before = sorted(p.name for p in s.plugins.iterdir())
+    s.start()
+    replies, closed = s.exchange(json.dumps({"reason": "x"}), sample_pdf())
+    assert closed
+    assert error_of(replies) == "No se puede crear la carpeta de trabajo del usuario (/dev/null/state/zelvo/signing)"
+    assert s.finish() == 0
+    assert sorted(p.name for p in s.plugins.iterdir()) == before
 
 
 def test_an_end_before_onconnect_never_hangs_the_connection(signer_factory):

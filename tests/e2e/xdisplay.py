@@ -137,6 +137,22 @@ class XDisplay:
                      "+repage"]
         subprocess.run(args + [str(path)], env=self.env, check=True, timeout=WAIT)
 
+    def window_property(self, window, name):
+        """The value of an X property of a window as xprop prints it ("" when unset)."""
+        out = subprocess.run(["xprop", "-id", str(window), name], env=self.env, capture_output=True, text=True,
+                             timeout=WAIT).stdout
+        return out.split("=", 1)[1].strip() if "=" in out else ""
+
+    def screen_size(self):
+        out = self.xdotool("getdisplaygeometry").split()
+        return int(out[0]), int(out[1])
+
+    def assert_centred(self, window):
+        """Centred on the screen, give or take the pixel lost halving an odd size."""
+        x, y, w, h = self.geometry(window)
+        sw, sh = self.screen_size()
+        assert abs(2 * x + w - sw) <= 1 and abs(2 * y + h - sh) <= 1, (x, y, w, h)
+
     def close_window(self, window):
         """What a window manager sends when the user closes a window from its frame."""
         _send_delete_window(self.name, window)
@@ -146,9 +162,19 @@ class XDisplay:
         return DialogProcess(self, [str(program), *args])
 
 
+def dialog_env(env):
+    """The environment for zelvo-dialog. Built with ASan, it checks for leaks as
+    the launcher's children do; the program itself leaves the toolkit's one-time
+    allocations out of the report (a report would change its exit code)."""
+    env = dict(env)
+    if SANITIZE:
+        env["ASAN_OPTIONS"] = "detect_leaks=1:abort_on_error=0"
+    return env
+
+
 class DialogProcess:
     def __init__(self, display, argv):
-        self.proc = subprocess.Popen(argv, env=display.env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(argv, env=dialog_env(display.env), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def running(self):

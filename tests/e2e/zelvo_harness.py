@@ -88,10 +88,25 @@ class Launcher:
             self.env.update(env)
 
     def start(self, argument, *extra):
+        return self.start_argv(argument, *extra)
+
+    def start_argv(self, *words):
+        """Starts the program with exactly these arguments (also none)."""
         self.proc = subprocess.Popen(
-            [str(self.program), argument, *extra], cwd=self.workdir, env=self.env,
+            [str(self.program), *words], cwd=self.workdir, env=self.env,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         return self
+
+    def run_argv(self, *words, timeout=WAIT):
+        """As run, with exactly these arguments (also none)."""
+        self.start_argv(*words)
+        out, err = self.proc.communicate(b"\n", timeout=timeout)
+        return self.proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+    def write_config(self, config):
+        """Replaces application.config (a dict as JSON, or text as it stands)."""
+        text = config if isinstance(config, str) else json.dumps(config)
+        (self.workdir / "application.config").write_text(text, encoding="utf-8")
 
     def run(self, argument, *extra, timeout=WAIT):
         """Runs to the end; answers the console build's closing prompt."""

@@ -9,6 +9,7 @@ import json
 import operator
 import os
 import threading
+import traceback
 from pathlib import Path
 
 import holder as holder_files
@@ -450,12 +451,19 @@ class VexaCard:
         s = self.settings
         key = (s["abi_encoding"], s["abi_length"], s["abi_cut"])
         if key != self._abi_key:
-            self._abi = holder_files.abi_file(self.holder, *key)
+            try:
+                self._abi = holder_files.abi_file(self.holder, *key)
+            except holder_files.HolderError as e:
+                if self._abi_key is None:
+                    raise
+                # A setting the holder cannot be shaped to keeps the last good file.
+                self.log("ajuste del ABI no aplicable: %s" % e)
             self._abi_key = key
         return self._abi
 
     def lds_file(self, name):
-        return self.files[name]
+        cut = self.settings["lds_cut"].get(name)
+        return self.files[name] if cut is None else self.files[name][:cut]
 
     def bac_keys(self):
         doc, birth, expiry = icao.td3_bac_fields(self.mrz)
@@ -469,10 +477,7 @@ class VexaCard:
             for cid in blocked:
                 self.pins.block(cid)
             self._blocked_applied = list(blocked)
-        try:
-            self.abi()
-        except holder_files.HolderError as e:
-            self.log("ajuste del ABI no aplicable: %s" % e)
+        self.abi()
 
     # ------------------------------------------------------------ power
 
@@ -502,6 +507,11 @@ class VexaCard:
                 resp = data + sw(status)
         except ApduError as e:
             resp = sw(e.code)
+        except Exception as e:      # a fault of the card's own: answer it, keep running
+            self.log("error interno con %s: %s" % (bytes(raw).hex().upper(),
+                                                   traceback.format_exc()))
+            self.sm = None
+            resp = sw(0x6F00)
         self.trace_line("%s -> %s" % (bytes(raw).hex().upper(), resp.hex().upper()))
         if inner:
             self.trace_line("SM %s -> %s" % inner)

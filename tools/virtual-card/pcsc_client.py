@@ -146,6 +146,11 @@ def main(argv):
         print(__doc__)
         return 2
     try:
+        apdus = [bytes.fromhex(a) for a in argv[1:]] if argv[0] == "send" else []
+    except ValueError:
+        print("APDU no válida (se espera hexadecimal): %s" % " ".join(argv[1:]), file=sys.stderr)
+        return 2
+    try:
         with Context() as ctx:
             readers = ctx.readers()
             if argv[0] == "list":
@@ -156,8 +161,8 @@ def main(argv):
                 print("sin lectores", file=sys.stderr)
                 return 1
             with ctx.connect(readers[0]) as card:
-                for hexapdu in argv[1:]:
-                    print(card.transmit(bytes.fromhex(hexapdu)).hex().upper())
+                for apdu in apdus:
+                    print(card.transmit(apdu).hex().upper())
         return 0
     except PcscError as e:
         print(e, file=sys.stderr)

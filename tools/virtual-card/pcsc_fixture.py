@@ -332,9 +332,38 @@ class PrivatePcscd:
         while time.monotonic() < end and self.trace_text().count("REMOVED") == seen:
             time.sleep(0.05)
 
+    def _reader_events(self):
+        """(insertions, removals) pcscd has logged for the reader so far."""
+        try:
+            text = self.pcscd_log.read_text(errors="replace")
+        except OSError:
+            return 0, 0
+        return text.count("Card inserted into"), text.count("Card Removed From")
+
     def insert_card(self):
+        """Puts the card back after remove_card or a removal by remove_after_apdus. pcscd
+        must first have seen it go, else a quick return would look like no change at all.
+        A card that never left only loses its removal switches."""
+        events = [l for l in self.trace_lines() if l in ("CONNECTED", "REMOVED")]
+        if not events or events[-1] != "REMOVED":
+            self.set_card(present=True, remove_after_apdus=None)
+            return
+        end = time.monotonic() + self.wait
+        while time.monotonic() < end:
+            inserted, removed = self._reader_events()
+            if removed >= inserted:
+                break
+            time.sleep(0.05)
+        else:
+            raise FixtureError("pcscd no vio la retirada de la tarjeta:\n%s" % _tail(self.pcscd_log))
         seen = self._ready_count()
         self.set_card(present=True, remove_after_apdus=None)
+        while time.monotonic() < end + self.wait:
+            if self._reader_events()[0] > inserted:
+                return
+            if self.card is None or self.card.poll() is not None:
+                raise FixtureError("la tarjeta simulada terminó:\n%s" % _tail(self.card_log))
+            time.sleep(0.05)
         self.wait_ready(seen)
 
     # ------------------------------------------------------------ what the card saw
@@ -384,3 +413,51 @@ def private_pcscd(**kw):
         yield p
     finally:
         p.stop()
+
+
+# ---------------------------------------------------------------- pytest
+
+try:
+    import pytest
+except ImportError:      # the script and the demo run without pytest
+    pytest = None
+
+if pytest is not None:
+    @pytest.fixture
+    def vexa_card_factory():
+        """make(mode="card", holder=None, **card_settings) -> a started PrivatePcscd; all are
+        stopped after the test. A test process reaches one daemon with libpcsclite in-process
+        (the library reads PCSCLITE_CSOCK_NAME once); further daemons through child processes."""
+        made = []
+
+        def make(mode="card", holder=None, **card):
+            p = PrivatePcscd(mode=mode, holder=holder, card=card)
+            made.append(p)
+            p.start()
+            return p
+
+        yield make
+        for p in made:
+            p.stop()
+
+    @pytest.fixture
+    def vexa_card(vexa_card_factory):
+        """The simulated card with default settings behind its own pcscd."""
+        return vexa_card_factory()
+
+    @pytest.fixture(scope="module")
+    def vexa_card_module():
+        """One simulated card for a whole test module (change it with set_card /
+        restart_card); PCSCLITE_CSOCK_NAME is set in this process's environment."""
+        p = PrivatePcscd()
+        p.start()
+        old = os.environ.get("PCSCLITE_CSOCK_NAME")
+        os.environ["PCSCLITE_CSOCK_NAME"] = str(p.socket)
+        try:
+            yield p
+        finally:
+            p.stop()
+            if old is None:
+                os.environ.pop("PCSCLITE_CSOCK_NAME", None)
+            else:
+                os.environ["PCSCLITE_CSOCK_NAME"] = old

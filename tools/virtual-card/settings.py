@@ -1,6 +1,7 @@
 """The simulated card's switches: how it answers reads, how its files are shaped, and the
 faults tests ask for. They come from the command line and can be changed while the card runs
 through a control JSON file (same keys), which the card reads again whenever it changes."""
+import argparse
 import json
 import os
 
@@ -16,6 +17,9 @@ DEFAULTS = {
     "abi_length": None,
     "abi_cut": None,
     "abi_encoding": "utf-8",
+    # LDS files cut short while their first bytes still declare the full length, e.g.
+    # {"DG2": 60} (shorter than the photo offset) or {"DG7": 500}.
+    "lds_cut": {},
     # EXTERNAL AUTHENTICATE answer: None, "bad_mac" or "bad_rnd_ifd".
     "ea_fault": None,
     # Under secure messaging, counted from 1 for each protected command since the last BAC:
@@ -61,6 +65,11 @@ def validate(values):
         if key == "blocked_pins":
             if not isinstance(value, list) or any(v not in (1, 4) for v in value):
                 raise ValueError("blocked_pins debe ser una lista de 1 y 4")
+        if key == "lds_cut":
+            if not isinstance(value, dict) or any(
+                    k not in ("COM", "DG1", "DG2", "DG7") or not isinstance(v, int)
+                    or isinstance(v, bool) or v < 0 for k, v in value.items()):
+                raise ValueError("lds_cut debe ser un objeto como {\"DG2\": 60}")
         if key in ("rnd_ic", "k_ic") and value is not None:
             size = 8 if key == "rnd_ic" else 16
             try:
@@ -81,6 +90,8 @@ def add_arguments(parser):
     g.add_argument("--abi-length", type=int, metavar="N", help="longitud total del fichero ABI")
     g.add_argument("--abi-cut", type=int, metavar="N", help="corta el fichero ABI a N bytes")
     g.add_argument("--abi-latin1", action="store_true", help="valores del ABI en Latin-1")
+    g.add_argument("--lds-cut", action="append", metavar="DGn=N", type=_cut,
+                   help="corta un fichero LDS (COM, DG1, DG2, DG7) a N bytes")
     g.add_argument("--ea-fault", choices=("bad_mac", "bad_rnd_ifd"))
     g.add_argument("--sm-bad-mac-at", type=int, metavar="N")
     g.add_argument("--sm-reject-at", type=int, metavar="N")
@@ -90,12 +101,19 @@ def add_arguments(parser):
     g.add_argument("--k-ic", metavar="HEX")
 
 
+def _cut(text):
+    name, sep, size = text.partition("=")
+    if not sep or not size.isdigit():
+        raise argparse.ArgumentTypeError("se espera FICHERO=N, por ejemplo DG2=60: %r" % text)
+    return name.upper(), int(size)
+
+
 def from_args(args):
     values = {}
     for key in DEFAULTS:
         v = getattr(args, key, None)
         if v is not None:
-            values[key] = v
+            values[key] = dict(v) if key == "lds_cut" else v
     if getattr(args, "abi_latin1", False):
         values["abi_encoding"] = "latin-1"
     return validate(values)

@@ -37,7 +37,7 @@ PinDialog::PinDialog(PinType type) {
         GtkEntry* entry = GTK_ENTRY(field);
         gtk_entry_set_visibility(entry, FALSE);
         gtk_entry_set_max_length(entry, static_cast<gint>(PinForm::maxLength));
-        gtk_entry_set_width_chars(entry, 12);
+        gtk_entry_set_width_chars(entry, 18);  // wide enough for the whole title
         gtk_entry_set_input_purpose(entry, GTK_INPUT_PURPOSE_PIN);
         gtk_entry_set_activates_default(entry, TRUE);
         gtk_label_set_mnemonic_widget(GTK_LABEL(label), field);

@@ -1,5 +1,6 @@
 #pragma once
-// "changepin": changes the authentication or the signature PIN.
+// "changepin auth|sign": asks the user for the PINs in the PIN dialog and changes
+// the authentication or the signature PIN on the card.
 #include <string>
 #include <vector>
 
@@ -8,4 +9,5 @@
 class ChangePinVexaAction : public VexaAction {
 public:
     VexaResponse execute(const std::vector<std::string>& params) override;
+    VexaResponse changepin(const std::vector<std::string>& params);
 };

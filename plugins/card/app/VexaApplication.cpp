@@ -7,6 +7,8 @@
 #include "app/ReadVexaAction.h"
 #include "smartcardio/CardChannel.h"
 #include "smartcardio/CardTerminal.h"
+#include "app/Vexa.h"
+#include "vexaldscore/VexaLds.h"
 #include "vexapkicore/VexaPki.h"
 #include "zelvo/log.h"
 
@@ -15,6 +17,8 @@ VexaApplication::CardObjects::~CardObjects() { reset(); }
 
 void VexaApplication::CardObjects::reset() {
     // Users first: the application objects, then the card connection, then the context.
+    vexa.reset();
+    lds.reset();
     pki.reset();
     channel.reset();
     terminal.reset();
@@ -65,19 +69,21 @@ VexaResponse VexaApplication::doAction(const char* text) {
     return found->second->execute(tokens);
 }
 
-VexaApplication::CardObjects& VexaApplication::openCard() {
+Vexa& VexaApplication::getVexaInstance() {
     CardObjects& card = cardObjects();
-    if (card.pki) return card;
-    LOG_INFO("VexaApplication::openCard") << "Inicializando objetos de smartcard";
+    if (card.vexa) return *card.vexa;
+    LOG_INFO("VexaApplication::getVexaInstance") << "Inicializando objetos de smartcard";
     card.reset();
     try {
         card.terminal = smartcardio::CardTerminal::getInstance();
         std::vector<std::string> readers = card.terminal->readers();
         card.channel = smartcardio::CardChannel::getInstance(*card.terminal, readers.front());
         card.pki = vexapkicore::VexaPki::getInstance(*card.channel);
+        card.lds = vexaldscore::VexaLds::getInstance(*card.channel);
+        card.vexa = std::make_unique<Vexa>(*card.pki, *card.lds);
     } catch (...) {
         card.reset();
         throw;
     }
-    return card;
+    return *card.vexa;
 }

@@ -16,6 +16,10 @@ class CardChannel;
 namespace vexapkicore {
 class VexaPki;
 }
+namespace vexaldscore {
+class VexaLds;
+}
+class Vexa;
 
 class VexaApplication {
 public:
@@ -27,20 +31,23 @@ public:
     // words dropped.
     static std::vector<std::string> parseCommand(const char* text);
 
-    // The card objects behind the card facade, opened on the first reader by the
-    // first request that needs the card and reused afterwards. A failure leaves
-    // nothing open, so the next request starts again.
+    // The card facade over the first reader's card, built with the objects
+    // behind it by the first request that needs the card and reused afterwards.
+    // A failure leaves nothing open, so the next request starts again.
+    static Vexa& getVexaInstance();
+
+private:
+    // Held for the life of the library; released users first.
     struct CardObjects {
         std::unique_ptr<smartcardio::CardTerminal> terminal;
         std::unique_ptr<smartcardio::CardChannel> channel;
         std::unique_ptr<vexapkicore::VexaPki> pki;
+        std::unique_ptr<vexaldscore::VexaLds> lds;
+        std::unique_ptr<Vexa> vexa;
         CardObjects();
         ~CardObjects();
         void reset();
     };
-    static CardObjects& openCard();
-
-private:
     static std::map<std::string, std::unique_ptr<VexaAction>>& actions();
     static CardObjects& cardObjects();
 };

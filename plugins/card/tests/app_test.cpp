@@ -85,8 +85,8 @@ TEST(CommandDispatch, ReadWithoutPartsDoesNotTouchTheCard) {
     EXPECT_EQ(0u, VexaApplication::doAction("read").size());
     EXPECT_EQ(0u, VexaApplication::doAction("  read  foo DG1 ").size());
     EXPECT_EQ("Componente de smartcard no inicializado", failureOf([] { VexaApplication::doAction("read dg1"); }));
-    EXPECT_EQ("El cambio de PIN no está disponible en esta versión",
-              failureOf([] { VexaApplication::doAction("changepin sign"); }));
+    EXPECT_EQ("Tipo de PIN a cambiar no indicado", failureOf([] { VexaApplication::doAction("changepin"); }));
+    EXPECT_EQ("Tipo de PIN a cambiar no válido", failureOf([] { VexaApplication::doAction("changepin Auth"); }));
 }
 
 TEST(ConnectionState, ACloseBeforeTheOpenIsNotUndone) {

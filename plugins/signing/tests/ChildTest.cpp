@@ -105,6 +105,16 @@ TEST(Child, WritingToAChildThatLeftFailsWithoutEndingUs) {
     EXPECT_EQ(failureOf([&] { child.writeStdin("x", true); }), "illegal state, child' stdin is not open");
 }
 
+TEST(Child, AFailingCollectionEndsAndIsReportedWithoutThrowing) {
+    Child child("echo nada");
+    child.start(0, 1, false, false, false);
+    std::string out = "antes";
+    EXPECT_EQ(process::collectStdoutWorker(child, out), "illegal state, child' stdout is not open");
+    EXPECT_EQ(out, "antes");
+    EXPECT_EQ(process::logStderrWorker(child), "illegal state, child' stderr is not open");
+    child.wait();
+}
+
 TEST(StderrLines, LinesSplitAcrossReadsAreLoggedWholeAndTheLastOneWithoutBreakToo) {
     process::LineSplitter lines;
     EXPECT_TRUE(lines.feed("uno\r\ndo").size() == 1);

@@ -116,6 +116,10 @@ TEST(Discovery, TheJavaCheckNeedsJavaOnThePath) {
         ScopedEnv path("PATH", bin.path());
         EXPECT_EQ(failureOf([] { javaCheck(); }), "Verifique la instalación de Java");
     }
+    {
+        ScopedEnv path("PATH", bin.path() + "nada");
+        EXPECT_EQ(failureOf([] { javaCheck(); }), "Verifique la instalación de Java") << "without which either";
+    }
     EXPECT_NE(javaCheck().find("java"), std::string::npos);
 }
 

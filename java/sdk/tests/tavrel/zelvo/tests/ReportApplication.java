@@ -17,6 +17,7 @@ import tavrel.zelvo.idesktopapplication.DesktopApplication;
  * <li>"argumentos": the JVM's options other than the class path, as a JSON list;
  * <li>"hilo": a new thread of its own sends "desde un hilo propio" and the bytes 1 2 3;
  * <li>"excepcion": throws from onMessage(String);
+ * <li>"nulos": sends a null text and a null array, and reports what each call threw;
  * <li>"fin": ends the application (its last non-daemon thread);
  * <li>anything else comes back as it arrived.
  * </ul>
@@ -59,6 +60,9 @@ public final class ReportApplication implements DesktopApplication {
                 NativeDesktopApplicationMessage.onMessage(new byte[] {1, 2, 3});
             }, "zelvo-report-sender");
             own.start();
+        } else if (message.equals("nulos")) {
+            send("texto: " + thrownBy(() -> NativeDesktopApplicationMessage.onMessage((String) null)));
+            send("binario: " + thrownBy(() -> NativeDesktopApplicationMessage.onMessage((byte[]) null)));
         } else if (message.equals("excepcion")) {
             throw new IllegalStateException("fallo de prueba en onMessage");
         } else if (message.equals("fin")) {
@@ -79,6 +83,15 @@ public final class ReportApplication implements DesktopApplication {
     @Override
     public void onClose() {
         ended.countDown();
+    }
+
+    private static String thrownBy(Runnable call) {
+        try {
+            call.run();
+            return "nada";
+        } catch (RuntimeException e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
     }
 
     private static void send(String text) {

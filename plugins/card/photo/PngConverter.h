@@ -1,0 +1,21 @@
+#pragma once
+// The card's JPEG 2000 images (JP2 files) to PNG files in memory, for the page.
+#include <cstddef>
+#include <cstdint>
+
+#include "app/Bytes.h"
+
+struct opj_image;
+
+namespace photo {
+
+// Decodes a JP2 file and writes it as PNG into `out` (cleared first).
+// 0 on success, 1 on failure; on failure `out` holds nothing, or what libpng had
+// written before it failed.
+int convertToPng(const uint8_t* bytes, size_t count, Bytes& out);
+// One to four components of equal sampling, precision and sign, at most 16 bits,
+// as a PNG (grey, grey+alpha, RGB, RGBA) with an sBIT chunk. Clips and rescales
+// the image's samples in place.
+int writePng(opj_image* image, Bytes& out);
+
+}  // namespace photo
