@@ -14,22 +14,9 @@ import websockets
 
 from zelvo_harness import BUILD, STAGE, WAIT, free_port, request, wait_listening, write_registry
 
-FIXTURES = BUILD / "tests" / "fixtures"
-ORIGIN = "http://localhost"
-BASEKEY = "SOFTWARE\\Zelvo\\"
-BOX = "Error en aplicación: "
-
-
-def fixture(name):
-    path = FIXTURES / name
-    assert path.exists(), "fixture missing: %s (build tests/fixtures)" % path
-    return path
-
-
-def config(port, idletimeout="0", **extra):
-    cfg = {"port": str(port), "idletimeout": str(idletimeout), "basekey": BASEKEY}
-    cfg.update(extra)
-    return cfg
+# The fixture plug-ins and the registry base key are the launcher tests' own.
+from launcher_support import BASEKEY, BOX, FIXTURES, ORIGIN, fixture  # noqa: E402,F401
+from launcher_support import server_config as config  # noqa: E402,F401
 
 
 def echo_mode(**fields):
