@@ -6,6 +6,7 @@
 
 const fs = require("fs");
 const { chromium } = require("playwright-core");
+const { childPids } = require("./chromium_children");
 
 const [url, screenshot, userDataDir, pidFile, waitText] = process.argv.slice(2);
 const waitMs = Number(waitText) || 60000;
@@ -13,17 +14,7 @@ const waitMs = Number(waitText) || 60000;
 // Chromium is a child of this process; its id goes to a file so that the test can stop it
 // even if this script does not get to close it.
 function writeChildPids() {
-  const pids = [];
-  for (const entry of fs.readdirSync("/proc")) {
-    if (!/^\d+$/.test(entry)) continue;
-    try {
-      const stat = fs.readFileSync("/proc/" + entry + "/stat", "utf8");
-      const ppid = Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]);
-      if (ppid === process.pid) pids.push(Number(entry));
-    } catch (e) {
-      // The process ended meanwhile.
-    }
-  }
+  const pids = childPids();
   fs.writeFileSync(pidFile, pids.join("\n") + "\n");
 }
 

@@ -8,23 +8,14 @@
 
 const fs = require("fs");
 const { chromium } = require("playwright-core");
+const { childPids } = require("./chromium_children");
 
 const [resultFile, userDataDir, pidFile, spki, waitText, url] = process.argv.slice(2);
 const waitMs = Number(waitText) || 60000;
 
 // This process and Chromium, its child, so that the test can stop both by id.
 function writePids() {
-  const pids = [process.pid];
-  for (const entry of fs.readdirSync("/proc")) {
-    if (!/^\d+$/.test(entry)) continue;
-    try {
-      const stat = fs.readFileSync("/proc/" + entry + "/stat", "utf8");
-      const ppid = Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]);
-      if (ppid === process.pid) pids.push(Number(entry));
-    } catch (e) {
-      // The process ended meanwhile.
-    }
-  }
+  const pids = [process.pid, ...childPids()];
   fs.writeFileSync(pidFile, pids.join("\n") + "\n");
 }
 

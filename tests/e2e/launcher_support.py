@@ -61,14 +61,17 @@ def run_async(coro, timeout=WAIT):
     return asyncio.run(asyncio.wait_for(coro, timeout))
 
 
-def connect(port, origin=ORIGIN, tls=False, ssl_context=None):
+def connect(port, origin=ORIGIN, tls=False, ssl_context=None, host="localhost", **extra):
+    """A WebSocket client; TLS when asked for or when a context is given."""
+    tls = tls or ssl_context is not None
     scheme = "wss" if tls else "ws"
     kw = {"max_size": None, "open_timeout": WAIT, "close_timeout": WAIT, "ping_interval": None}
     if origin is not None:
         kw["origin"] = origin
     if tls:
         kw["ssl"] = ssl_context
-    return websockets.connect("%s://localhost:%d/" % (scheme, port), **kw)
+    kw.update(extra)
+    return websockets.connect("%s://%s:%d/" % (scheme, host, port), **kw)
 
 
 async def wait_closed(ws):

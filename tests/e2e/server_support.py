@@ -1,7 +1,6 @@
 """Pieces of the embedded server's end-to-end tests: launchers in test mode or
 serving the echo plug-in, a private copy of the program with its own html/
 folder, raw HTTP requests and raw WebSocket frames for the malformed cases."""
-import asyncio
 import base64
 import os
 import shutil
@@ -12,11 +11,13 @@ from pathlib import Path
 
 import websockets
 
-from zelvo_harness import BUILD, STAGE, WAIT, free_port, request, wait_listening, write_registry
+from zelvo_harness import STAGE, WAIT, free_port, request, write_registry
 
 # The fixture plug-ins and the registry base key are the launcher tests' own.
 from launcher_support import BASEKEY, BOX, FIXTURES, ORIGIN, fixture  # noqa: E402,F401
 from launcher_support import server_config as config  # noqa: E402,F401
+from launcher_support import connect, run_async  # noqa: E402,F401
+from launcher_support import start_listening as start  # noqa: E402,F401
 
 
 def echo_mode(**fields):
@@ -47,29 +48,6 @@ def private_program(folder, program="conlaunch"):
     html = folder / "html"
     html.mkdir(exist_ok=True)
     return target, html
-
-
-def start(launcher, argument, port):
-    launcher.start(argument)
-    if not wait_listening(port, launcher.proc):
-        code, out, err = launcher.wait()
-        raise AssertionError("launcher did not listen on %d (exit %s)\n%s\n%s" % (port, code, out, err))
-    return launcher
-
-
-def run_async(coro, timeout=WAIT):
-    return asyncio.run(asyncio.wait_for(coro, timeout))
-
-
-def connect(port, origin=ORIGIN, ssl_context=None, host="localhost", **extra):
-    scheme = "wss" if ssl_context else "ws"
-    kw = {"max_size": None, "open_timeout": WAIT, "close_timeout": WAIT, "ping_interval": None}
-    if origin is not None:
-        kw["origin"] = origin
-    if ssl_context:
-        kw["ssl"] = ssl_context
-    kw.update(extra)
-    return websockets.connect("%s://%s:%d/" % (scheme, host, port), **kw)
 
 
 async def closed_code(ws):

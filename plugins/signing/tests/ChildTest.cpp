@@ -13,15 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
-
 // Runs `command` with standard error logged through the plug-in's log and
 // returns that log's text.
 std::string stderrLogOf(const std::string& command) {

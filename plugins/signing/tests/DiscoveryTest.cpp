@@ -11,15 +11,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
-
 // Sets an environment variable for the test's duration.
 class ScopedEnv {
 public:

@@ -13,15 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
-
 std::vector<std::string> g_texts;
 void recordText(const char* text) { g_texts.push_back(text); }
 void ignoreBinary(const char*, int) {}

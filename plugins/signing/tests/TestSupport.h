@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers of the signing plug-in's unit tests.
 #include <cstdlib>
+#include <functional>
+#include <stdexcept>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -53,6 +55,16 @@ inline int countOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// The text of the runtime error `f` throws, or "" when it throws none.
+inline std::string failureOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace testing_support
