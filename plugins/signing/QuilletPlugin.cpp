@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "log/AsyncLog.h"
 #include "process/Child.h"
+#include "process/Log.h"
 #include "process/StreamWorkers.h"
 
 #include <chrono>
@@ -15,6 +16,20 @@ namespace quillet {
 namespace {
 
 const char* const kLoggerName = "quillet.plugin";
+
+// The child-process library's records go to the plug-in's log.
+void logProcessRecord(process::LogLevel level, const std::string& text, const char* file, int line) {
+    int severity = level == process::LogLevel::trace     ? log::kTrace
+                   : level == process::LogLevel::info    ? log::kInfo
+                   : level == process::LogLevel::warning ? log::kWarn
+                                                         : log::kError;
+    if (log::pluginLog().levelCheck(0, severity)) log::pluginLog().push(0, severity, text, file, line);
+}
+
+void startLog(const std::string& folder) {
+    log::startPluginLog(kLoggerName, folder);
+    process::setLogSink(&logProcessRecord);
+}
 
 // Length of the UTF-8 sequence that starts at s[i], or 0 when it is broken.
 size_t utf8Length(const std::string& s, size_t i) {
@@ -93,13 +108,13 @@ void QuilletPlugin::registerSendMessageFunction(ZelvoTextSender text, ZelvoBinar
     textSender_ = text;
     binarySender_ = binary;
     // Messages may come before onConnect runs; their records should not be lost.
-    if (std::string folder = pluginLogFolder(); !folder.empty()) log::startPluginLog(kLoggerName, folder);
+    if (std::string folder = pluginLogFolder(); !folder.empty()) startLog(folder);
     QLOG_INFO << "<< registerSendMessageFunction";
 }
 
 void QuilletPlugin::onConnect() {
     std::string folder = pluginLogFolder();
-    if (!folder.empty()) log::startPluginLog(kLoggerName, folder);
+    if (!folder.empty()) startLog(folder);
     QLOG_INFO << "<< onConnect";
     try {
         QLOG_DEBUG << "dllDirectory:" << libraryDirectory();

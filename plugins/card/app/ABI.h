@@ -4,7 +4,7 @@
 // one-byte length and the value.
 #include <string>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 class ABI {
 public:

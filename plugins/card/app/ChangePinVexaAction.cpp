@@ -1,6 +1,6 @@
 #include "app/ChangePinVexaAction.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/PinDialog.h"
 #include "app/Vexa.h"
 #include "app/VexaApplication.h"

@@ -2,7 +2,7 @@
 // The one JSON text the plug-in answers with: compact, all values strings.
 #include <string>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/VexaResponse.h"
 
 class JsonResponse {

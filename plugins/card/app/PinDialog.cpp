@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "zelvo/dialog.h"
 #include "zelvo/log.h"
 

@@ -2,7 +2,7 @@
 // The state of a loaded plug-in behind its five exports.
 #include <atomic>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/ConnectionState.h"
 #include "zelvo/plugin_api.h"
 

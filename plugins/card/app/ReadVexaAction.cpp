@@ -1,7 +1,7 @@
 #include "app/ReadVexaAction.h"
 
 #include "app/ABI.h"
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/Utf8.h"
 #include "app/Vexa.h"
 #include "app/VexaApplication.h"

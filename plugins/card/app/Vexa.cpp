@@ -1,6 +1,6 @@
 #include "app/Vexa.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "vexaldscore/VexaLds.h"
 #include "vexapkicore/VexaPki.h"
 #include "zelvo/log.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/ABI.h"
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 #include "mrtdutils/MRZInfo.h"
 
 namespace vexapkicore {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/ChangePinVexaAction.h"
 #include "app/ReadVexaAction.h"
 #include "smartcardio/CardChannel.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "app/JsonResponse.h"
 #include "app/VexaApplication.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mrtdutils/MRZInfo.h"
 #include "mrtdutils/Util.h"
 

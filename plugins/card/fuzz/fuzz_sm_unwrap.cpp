@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mrtdutils/DESedeSecureMessagingWrapper.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

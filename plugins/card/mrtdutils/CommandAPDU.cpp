@@ -1,6 +1,6 @@
 #include "mrtdutils/CommandAPDU.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "zelvo/log.h"
 
 namespace mrtdutils {

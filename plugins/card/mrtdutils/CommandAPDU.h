@@ -2,7 +2,7 @@
 // The byte encoding of a command APDU (ISO/IEC 7816-4), short or extended form.
 #include <cstdint>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mrtdutils {
 

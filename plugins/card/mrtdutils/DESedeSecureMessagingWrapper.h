@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 #include "mrtdutils/CommandAPDU.h"
 
 namespace mscapiprovider {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 
 namespace mrtdutils {
 

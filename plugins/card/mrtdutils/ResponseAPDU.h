@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mrtdutils {
 

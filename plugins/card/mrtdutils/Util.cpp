@@ -1,6 +1,6 @@
 #include "mrtdutils/Util.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mrtdutils/MRZInfo.h"
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/MessageDigest.h"

@@ -3,7 +3,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/OpenSslError.h"
 #include "mscapiprovider/SecretKey.h"

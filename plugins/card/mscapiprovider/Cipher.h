@@ -3,7 +3,7 @@
 // each call starting afresh.
 #include <memory>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mscapiprovider {
 

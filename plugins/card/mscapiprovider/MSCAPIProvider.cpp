@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mscapiprovider/OpenSslError.h"
 
 namespace mscapiprovider {

@@ -1,6 +1,6 @@
 #include "mscapiprovider/Mac.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mscapiprovider/Cipher.h"
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/SecretKey.h"

@@ -1,6 +1,6 @@
 #pragma once
 // ISO/IEC 9797-1 MAC algorithm 3 (the retail MAC) with DES and a zero vector.
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mscapiprovider {
 

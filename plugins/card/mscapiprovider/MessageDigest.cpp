@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/OpenSslError.h"
 

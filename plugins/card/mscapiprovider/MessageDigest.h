@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mscapiprovider {
 

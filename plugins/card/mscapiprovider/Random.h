@@ -1,7 +1,7 @@
 #pragma once
 #include <cstddef>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mscapiprovider {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/OpenSslError.h"
 

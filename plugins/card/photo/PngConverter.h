@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 struct opj_image;
 

@@ -1,6 +1,6 @@
 #include "smartcardio/CardChannel.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "smartcardio/CardTerminal.h"
 #include "smartcardio/PcscCall.h"
 #include "smartcardio/ReaderSettings.h"

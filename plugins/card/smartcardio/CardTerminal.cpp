@@ -1,6 +1,6 @@
 #include "smartcardio/CardTerminal.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "smartcardio/PcscCall.h"
 #include "smartcardio/ReaderSettings.h"
 #include "zelvo/log.h"

@@ -1,6 +1,6 @@
 #include "smartcardio/PcscCall.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 
 namespace smartcardio {
 namespace failures {

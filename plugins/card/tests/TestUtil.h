@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "app/AppException.h"
-#include "app/Bytes.h"
+#include "base/AppException.h"
+#include "base/Bytes.h"
 #include "smartcardio/CardChannel.h"
 
 // "0A 1b ff" -> bytes; blanks are ignored.

@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mrtdutils/Util.h"
 #include "mscapiprovider/Cipher.h"
 #include "mscapiprovider/MSCAPIProvider.h"

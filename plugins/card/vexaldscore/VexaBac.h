@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 
 namespace mscapiprovider {
 class Cipher;

@@ -1,6 +1,6 @@
 #include "vexaldscore/VexaLds.h"
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "mrtdutils/MRZInfo.h"
 #include "smartcardio/CardChannel.h"
 #include "vexaldscore/VexaBac.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 #include "mrtdutils/CommandAPDU.h"
 #include "mrtdutils/DESedeSecureMessagingWrapper.h"
 #include "mrtdutils/ResponseAPDU.h"

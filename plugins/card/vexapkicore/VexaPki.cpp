@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include "app/AppException.h"
+#include "base/AppException.h"
 #include "smartcardio/CardChannel.h"
 #include "zelvo/log.h"
 

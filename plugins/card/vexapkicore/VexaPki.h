@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Bytes.h"
+#include "base/Bytes.h"
 #include "mrtdutils/ResponseAPDU.h"
 
 namespace smartcardio {

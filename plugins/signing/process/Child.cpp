@@ -1,6 +1,6 @@
 #include "process/Child.h"
 
-#include "log/AsyncLog.h"
+#include "process/Log.h"
 
 #include <cerrno>
 #include <csignal>
@@ -113,7 +113,7 @@ void Child::openPipe(Pipe& pipe, bool parentWrites, const char* traceText) {
     UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
     pipe.parent = parentWrites ? std::move(writeEnd) : std::move(readEnd);
     pipe.child = parentWrites ? std::move(readEnd) : std::move(writeEnd);
-    QLOG_TRACE << traceText;
+    PROCESS_LOG(trace, traceText);
 }
 
 void Child::start(uint16_t showCommand, uint32_t startupFlags, bool redirectInput, bool redirectOutput,
@@ -153,7 +153,7 @@ void Child::start(uint16_t showCommand, uint32_t startupFlags, bool redirectInpu
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
     argv.push_back(nullptr);
-    QLOG_TRACE << "starting '" << commandLine_ << "'";
+    PROCESS_LOG(trace, "starting '" + commandLine_ + "'");
     pid_t pid = -1;
     int rc = posix_spawnp(&pid, argv[0], &fa.actions, &sa.attr, argv.data(), environ);
     if (rc != 0) {
@@ -167,12 +167,12 @@ void Child::start(uint16_t showCommand, uint32_t startupFlags, bool redirectInpu
     // The parent's copies of the child's ends go at once, so that the ends of
     // the streams are seen when the child closes them.
     for (Pipe* p : {&in_, &out_, &err_})
-        if (p->child && !p->child.reset()) QLOG_WARN << "CloseHandle failed with " << errno;
+        if (p->child && !p->child.reset()) PROCESS_LOG(warning, "CloseHandle failed with " + std::to_string(errno));
 }
 
 void Child::writeStdin(const std::string& bytes, bool close) {
     if (!in_.parent) throw std::runtime_error("illegal state, child' stdin is not open");
-    QLOG_TRACE << "writing " << bytes.size() << " bytes";
+    PROCESS_LOG(trace, "writing " + std::to_string(bytes.size()) + " bytes");
     {
         SigpipeGuard guard;
         size_t done = 0;
@@ -188,7 +188,7 @@ void Child::writeStdin(const std::string& bytes, bool close) {
             done += static_cast<size_t>(n);
         }
     }
-    QLOG_TRACE << bytes.size() << " bytes written";
+    PROCESS_LOG(trace, std::to_string(bytes.size()) + " bytes written");
     if (close) in_.parent.reset();
 }
 
@@ -198,7 +198,7 @@ bool Child::readStderr(std::string& buffer, bool closeAtEnd) { return read(err_,
 bool Child::read(Pipe& pipe, const char* name, std::string& buffer, bool closeAtEnd) {
     if (!pipe.parent) throw std::runtime_error(std::string("illegal state, child' ") + name + " is not open");
     buffer.clear();
-    QLOG_TRACE << "reading child's " << name << "...";
+    PROCESS_LOG(trace, std::string("reading child's ") + name + "...");
     char chunk[1024];
     ssize_t n;
     do {
@@ -206,19 +206,19 @@ bool Child::read(Pipe& pipe, const char* name, std::string& buffer, bool closeAt
     } while (n < 0 && errno == EINTR);
     if (n < 0) throw std::runtime_error(std::string("ReadFile ") + name + " failed with " + std::to_string(errno));
     if (n == 0) {
-        QLOG_TRACE << "child's " << name << " broken";
+        PROCESS_LOG(trace, std::string("child's ") + name + " broken");
         if (closeAtEnd) pipe.parent.reset();
         return false;
     }
     buffer.assign(chunk, static_cast<size_t>(n));
-    QLOG_TRACE << n << " bytes read from " << name;
+    PROCESS_LOG(trace, std::to_string(n) + " bytes read from " + name);
     return true;
 }
 
 void Child::wait() {
     if (!started_) throw std::runtime_error("invalid state: child must be started");
     if (closed_) throw std::runtime_error("invalid state: child was already closed");
-    QLOG_TRACE << "waiting for child...";
+    PROCESS_LOG(trace, "waiting for child...");
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0) {
         if (errno != EINTR) fail("WaitForSingleObject", errno);
@@ -229,9 +229,9 @@ void Child::wait() {
         exitCode_ = 128u + static_cast<uint32_t>(WTERMSIG(status));
     else
         exitCode_ = 1;
-    QLOG_TRACE << "child exit code is " << exitCode_;
+    PROCESS_LOG(trace, "child exit code is " + std::to_string(exitCode_));
     closed_ = true;
-    QLOG_TRACE << "child is closed";
+    PROCESS_LOG(trace, "child is closed");
 }
 
 }  // namespace process

@@ -1,6 +1,6 @@
 #include "process/StreamWorkers.h"
 
-#include "log/AsyncLog.h"
+#include "process/Log.h"
 
 #include <exception>
 
@@ -11,7 +11,7 @@ std::string writeStdinWorker(Child& child, const std::string& bytes) {
         child.writeStdin(bytes, true);
         return "";
     } catch (const std::exception& e) {
-        QLOG_ERROR << "ERROR: " << e.what();
+        PROCESS_LOG(error, std::string("ERROR: ") + e.what());
         return e.what();
     }
 }
@@ -22,7 +22,7 @@ std::string collectStdoutWorker(Child& child, std::string& out) {
         while (child.readStdout(chunk, true)) out += chunk;
         return "";
     } catch (const std::exception& e) {
-        QLOG_ERROR << "ERROR: " << e.what();
+        PROCESS_LOG(error, std::string("ERROR: ") + e.what());
         return e.what();
     }
 }
@@ -32,12 +32,12 @@ std::string logStderrWorker(Child& child) {
     try {
         std::string chunk;
         while (child.readStderr(chunk, true))
-            for (const std::string& line : lines.feed(chunk)) QLOG_INFO << "[stderr] " << line;
+            for (const std::string& line : lines.feed(chunk)) PROCESS_LOG(info, "[stderr] " + line);
         std::string rest = lines.finish();
-        if (!rest.empty()) QLOG_INFO << "[stderr] " << rest;
+        if (!rest.empty()) PROCESS_LOG(info, "[stderr] " + rest);
         return "";
     } catch (const std::exception& e) {
-        QLOG_ERROR << "ERROR: " << e.what();
+        PROCESS_LOG(error, std::string("ERROR: ") + e.what());
         return e.what();
     }
 }

@@ -1,6 +1,4 @@
-#include "app/AppException.h"
-
-#include "app/Bytes.h"
+#include "base/AppException.h"
 
 #include <cstdio>
 
@@ -31,15 +29,4 @@ void raisePlatformException(const char* function, int line, const std::string& c
     zelvo::log::write(zelvo::log::Severity::error, function, line,
                       "[" + condition + "] " + message + " / " + detail + " (" + number + ")");
     throw AppException(condition, message, detail, code, function, line);
-}
-
-std::string toHex(const Bytes& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
 }
