@@ -7,19 +7,29 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-TEST(Paths, ProgramDirAndStateDir) {
+namespace fs = std::filesystem;
+
+TEST(Paths, TheUsersStateFolderIsPrivateAndTakesOverFromAFolderThatCannotBeWritten) {
     EXPECT_EQ(zelvo::programDir().back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(zelvo::programPath()));
-    auto base = std::filesystem::temp_directory_path() / ("zelvo-state-" + std::to_string(::getpid()));
-    setenv("XDG_STATE_HOME", base.c_str(), 1);
+    EXPECT_TRUE(fs::exists(zelvo::programPath()));
+    std::string pattern = (fs::temp_directory_path() / "zelvo-state-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    setenv("XDG_STATE_HOME", pattern.c_str(), 1);
     std::string dir = zelvo::userStateDir("signing");
-    EXPECT_EQ(dir, base.string() + "/zelvo/signing/");
+    EXPECT_EQ(dir, pattern + "/zelvo/signing/");
     struct stat st {};
     ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(zelvo::writableDirOr("/nonexistent/zelvo", "signing"), dir) << "a folder the process cannot write in falls back";
+    EXPECT_EQ(zelvo::writableDirOr("/nonexistent/zelvo", "signing"), dir);
+    // A second holder of the same lock file is refused until the first lets go.
+    {
+        zelvo::FileLock first(pattern + "/lock");
+        ASSERT_TRUE(first.acquired());
+        EXPECT_FALSE(zelvo::FileLock(pattern + "/lock").acquired());
+    }
+    EXPECT_TRUE(zelvo::FileLock(pattern + "/lock").acquired());
     unsetenv("XDG_STATE_HOME");
-    std::filesystem::remove_all(base);
+    fs::remove_all(pattern);
 }
 
 TEST(Paths, AppendToPathOnlyWhenSet) {
@@ -30,17 +40,4 @@ TEST(Paths, AppendToPathOnlyWhenSet) {
     zelvo::appendToPath("/opt/x");
     EXPECT_EQ(std::getenv("PATH"), nullptr);
     setenv("PATH", old.c_str(), 1);
-}
-
-TEST(FileLock, SecondHolderIsRefused) {
-    auto path = std::filesystem::temp_directory_path() / ("zelvo-lock-" + std::to_string(::getpid()));
-    {
-        zelvo::FileLock first(path.string());
-        ASSERT_TRUE(first.acquired());
-        zelvo::FileLock second(path.string());
-        EXPECT_FALSE(second.acquired());
-    }
-    zelvo::FileLock again(path.string());
-    EXPECT_TRUE(again.acquired());
-    std::filesystem::remove(path);
 }

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 
 using zelvo::Registry;
+namespace fs = std::filesystem;
 
 TEST(Registry, ReadsStringValuesWithEscapesCaseInsensitively) {
     Registry reg;
@@ -16,16 +17,25 @@ TEST(Registry, ReadsStringValuesWithEscapesCaseInsensitively) {
               "\"RuntimeLib\"=\"/opt/zelvo/plugins/vexa-tools.so\"\r\n"
               "\"Quoted\"=\"a \\\"b\\\" c\\\\d\"\r\n"
               "\"Number\"=dword:00000001\r\n"
-              "@=\"default\"\r\n");
-    std::string v;
-    ASSERT_TRUE(reg.get("software\\zelvo\\CARD", "runtimelib", v));
-    EXPECT_EQ(v, "/opt/zelvo/plugins/vexa-tools.so");
-    ASSERT_TRUE(reg.get("SOFTWARE\\Zelvo\\card", "Quoted", v));
-    EXPECT_EQ(v, "a \"b\" c\\d");
-    EXPECT_FALSE(reg.get("SOFTWARE\\Zelvo\\card", "Number", v)) << "only string values count";
-    ASSERT_TRUE(reg.get("SOFTWARE\\Zelvo\\card", "", v));
-    EXPECT_EQ(v, "default");
-    EXPECT_FALSE(reg.get("SOFTWARE\\Zelvo\\other", "RuntimeLib", v));
+              "@=\"default\"\r\n"
+              // Malformed lines are skipped: an unclosed key, unterminated names and values.
+              "[HKEY_LOCAL_MACHINE\\A\n\"x\"=\"1\"\n[HKEY_LOCAL_MACHINE\\B]\n\"unterminated=\"2\n\"y\"=\"ok\n\"z\"=\"3\"\n");
+    // Key, value name, found, value; only string values count.
+    const std::tuple<const char*, const char*, bool, const char*> rows[] = {
+        {"software\\zelvo\\CARD", "runtimelib", true, "/opt/zelvo/plugins/vexa-tools.so"},
+        {"SOFTWARE\\Zelvo\\card", "Quoted", true, "a \"b\" c\\d"},
+        {"SOFTWARE\\Zelvo\\card", "Number", false, ""},
+        {"SOFTWARE\\Zelvo\\card", "", true, "default"},
+        {"SOFTWARE\\Zelvo\\other", "RuntimeLib", false, ""},
+        {"A", "x", false, ""},
+        {"B", "y", false, ""},
+        {"B", "z", true, "3"},
+    };
+    for (const auto& [key, name, found, value] : rows) {
+        std::string v;
+        EXPECT_EQ(reg.get(key, name, v), found) << key << " " << name;
+        if (found) { EXPECT_EQ(v, value); }
+    }
 }
 
 TEST(Registry, LaterValueWinsAndSubKeysAreListed) {
@@ -37,40 +47,28 @@ TEST(Registry, LaterValueWinsAndSubKeysAreListed) {
     std::string v;
     ASSERT_TRUE(reg.get("SOFTWARE\\Clients\\StartMenuInternet\\Firefox", "@", v));
     EXPECT_EQ(v, "Firefox 2");
-    auto subs = reg.subKeys("SOFTWARE\\Clients\\StartMenuInternet");
-    ASSERT_EQ(subs.size(), 2u);
-}
-
-TEST(Registry, MalformedLinesAreSkipped) {
-    Registry reg;
-    reg.parse("[HKEY_LOCAL_MACHINE\\A\n\"x\"=\"1\"\n[HKEY_LOCAL_MACHINE\\B]\n\"unterminated=\"2\n\"y\"=\"ok\n\"z\"=\"3\"\n");
-    std::string v;
-    EXPECT_FALSE(reg.get("A", "x", v));
-    EXPECT_FALSE(reg.get("B", "y", v));
-    ASSERT_TRUE(reg.get("B", "z", v));
-    EXPECT_EQ(v, "3");
+    EXPECT_EQ(reg.subKeys("SOFTWARE\\Clients\\StartMenuInternet").size(), 2u);
 }
 
 TEST(Registry, EnvironmentListAndThe1024ByteRule) {
-    auto dir = std::filesystem::temp_directory_path() / ("zelvo-reg-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir / "d");
+    std::string pattern = (fs::temp_directory_path() / "zelvo-reg-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    fs::create_directories(dir / "d");
     std::ofstream(dir / "d" / "b.reg") << "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"second\"\n\"long\"=\"" << std::string(1023, 'x')
                                        << "\"\n\"toolong\"=\"" << std::string(1024, 'x') << "\"\n\"empty\"=\"\"\n";
     std::ofstream(dir / "d" / "a.reg") << "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"first\"\n";
     std::ofstream(dir / "d" / "c.txt") << "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"ignored\"\n";
     std::ofstream(dir / "last.reg") << "[HKEY_LOCAL_MACHINE\\K]\n\"w\"=\"file\"\n";
-    std::string env = (dir / "d").string() + ":" + (dir / "last.reg").string();
-    setenv("ZELVO_REGISTRY", env.c_str(), 1);
+    setenv("ZELVO_REGISTRY", ((dir / "d").string() + ":" + (dir / "last.reg").string()).c_str(), 1);
+    for (auto [name, value] : {std::pair<const char*, std::string>{"v", "second"}, {"w", "file"},
+                               {"long", std::string(1023, 'x')}, {"empty", ""}}) {
+        std::string v;
+        ASSERT_TRUE(zelvo::readRegistryString("K", name, v)) << name;
+        EXPECT_EQ(v, value);
+    }
     std::string v;
-    ASSERT_TRUE(zelvo::readRegistryString("K", "v", v));
-    EXPECT_EQ(v, "second");
-    ASSERT_TRUE(zelvo::readRegistryString("K", "w", v));
-    EXPECT_EQ(v, "file");
-    ASSERT_TRUE(zelvo::readRegistryString("K", "long", v));
-    EXPECT_EQ(v.size(), 1023u);
     EXPECT_FALSE(zelvo::readRegistryString("K", "toolong", v));
-    ASSERT_TRUE(zelvo::readRegistryString("K", "empty", v));
-    EXPECT_EQ(v, "");
     unsetenv("ZELVO_REGISTRY");
-    std::filesystem::remove_all(dir);
+    fs::remove_all(dir);
 }

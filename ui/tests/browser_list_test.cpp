@@ -12,13 +12,9 @@ std::vector<std::string> shown(const BrowserList& list) {
 }
 }  // namespace
 
-TEST(BrowserList, HoldsOnlyTheDefaultWhenNothingIsRegistered) {
-    BrowserList list({});
-    EXPECT_EQ(shown(list), (std::vector<std::string>{"Default browser"}));
-    EXPECT_EQ(list.entries()[0].name, "Default browser");
-}
-
 TEST(BrowserList, SortsTheDefaultAmongTheNamesIgnoringCase) {
+    EXPECT_EQ(shown(BrowserList({})), (std::vector<std::string>{"Default browser"}));
+    EXPECT_EQ(BrowserList({}).entries()[0].name, "Default browser");
     BrowserList list({"Opera", "firefox", "Chromium", "Edge", "default zzz"});
     EXPECT_EQ(shown(list),
               (std::vector<std::string>{"Chromium", "Default browser", "default zzz", "Edge", "firefox", "Opera"}));
@@ -27,9 +23,7 @@ TEST(BrowserList, SortsTheDefaultAmongTheNamesIgnoringCase) {
 TEST(BrowserList, KeepsTwinNamesInArrivalOrder) {
     BrowserList list({"Web", "web", "Web"});
     ASSERT_EQ(list.entries().size(), 4u);
-    EXPECT_EQ(list.entries()[1].name, "Web");
-    EXPECT_EQ(list.entries()[2].name, "web");
-    EXPECT_EQ(list.entries()[3].name, "Web");
+    EXPECT_EQ(list.entries()[1].name + list.entries()[2].name + list.entries()[3].name, "WebwebWeb");
 }
 
 TEST(BrowserList, RefusesNamesThatWouldBreakTheAnswerAndShowsBadBytesSafely) {

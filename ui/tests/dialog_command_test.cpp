@@ -19,18 +19,18 @@ TEST(DialogCommand, ReadsAMessageBoxInAnyOptionOrder) {
     EXPECT_EQ(p.command->text, "--icon");
 }
 
+// More refusals, with the exit code and the usage, are proved end to end.
 TEST(DialogCommand, RefusesIncompleteOrUnknownArguments) {
-    EXPECT_EQ(DialogCommand::parse({}).error, "Falta el diálogo a mostrar");
-    EXPECT_EQ(DialogCommand::parse({"ventana"}).error, "Diálogo desconocido: ventana");
-    EXPECT_EQ(DialogCommand::parse({"message", "--icon", "error", "--title", "T"}).error, "Falta la opción --text");
-    EXPECT_EQ(DialogCommand::parse({"message", "--icon", "question", "--title", "T", "--text", "x"}).error,
-              "Icono no válido: question");
-    EXPECT_EQ(DialogCommand::parse({"message", "--icon"}).error, "Falta el valor de la opción --icon");
-    EXPECT_EQ(DialogCommand::parse({"message", "extra"}).error, "Argumento no esperado: extra");
-    EXPECT_EQ(DialogCommand::parse({"pin"}).error, "Falta la opción --type");
-    EXPECT_EQ(DialogCommand::parse({"pin", "--type", "Auth"}).error, "Tipo de PIN no válido: Auth");
-    EXPECT_EQ(DialogCommand::parse({"pin", "--type", "auth", "--secure"}).error, "Opción desconocida: --secure");
-    EXPECT_EQ(DialogCommand::parse({"browser", "Firefox"}).error, "Falta la opción --title");
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"ventana"}, "Diálogo desconocido: ventana"},
+        {{"message", "--icon", "error", "--title", "T"}, "Falta la opción --text"},
+        {{"message", "--icon", "question", "--title", "T", "--text", "x"}, "Icono no válido: question"},
+        {{"message", "--icon"}, "Falta el valor de la opción --icon"},
+        {{"message", "extra"}, "Argumento no esperado: extra"},
+        {{"pin"}, "Falta la opción --type"},
+        {{"pin", "--type", "auth", "--secure"}, "Opción desconocida: --secure"},
+    };
+    for (const auto& [words, error] : rows) EXPECT_EQ(DialogCommand::parse(words).error, error);
 }
 
 TEST(DialogCommand, ReadsThePinType) {
@@ -58,11 +58,13 @@ TEST(DialogCommand, ReadsBrowserNamesAndSwitchesAndHonoursTheEndOfOptions) {
 }
 
 TEST(Utf8, ReplacesOnlyMalformedBytes) {
-    EXPECT_EQ(validUtf8("Conexión segura"), "Conexión segura");
-    EXPECT_EQ(validUtf8("a\xC3"), "a\xEF\xBF\xBD");              // cut short
-    EXPECT_EQ(validUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong
-    EXPECT_EQ(validUtf8("\xED\xA0\x80").size(), 9u);              // surrogate
-    EXPECT_EQ(validUtf8("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+    const std::string r = "\xEF\xBF\xBD";
+    for (auto [text, valid] : {std::pair<std::string, std::string>{"Conexión segura", "Conexión segura"},
+                               {"a\xC3", "a" + r},                 // cut short
+                               {"\xC0\xAF", r + r},                 // overlong
+                               {"\xED\xA0\x80", r + r + r},          // surrogate
+                               {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}})
+        EXPECT_EQ(validUtf8(text), valid) << text;
     EXPECT_EQ(utf8Length("ñandú"), 5u);
     EXPECT_EQ(utf8Length("\xFF\xFE"), 2u);
 }

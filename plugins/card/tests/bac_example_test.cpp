@@ -8,6 +8,7 @@
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "mscapiprovider/Mac.h"
 #include "mscapiprovider/SecretKey.h"
+#include "vexaldscore/VexaBac.h"
 
 using mrtdutils::CommandAPDU;
 using mrtdutils::DESedeSecureMessagingWrapper;
@@ -30,6 +31,13 @@ Bytes k1k2k1(const std::string& k1k2) {
 const Bytes kRndIcc = hex("4608F91988702212");
 const Bytes kRndIfd = hex("781723860C06C226");
 const Bytes kKifd = hex("0B795240CB7049B01C19B33E32804F0B");
+// E.ICC and M.ICC: the card's answer to EXTERNAL AUTHENTICATE.
+const Bytes kCardAnswer = hex("46B9342A41396CD7386BF5803104D7CEDC122B9132139BAF2EEDC94EE178534F");
+const Bytes kCardMac = hex("2F2D235D074D7449");
+
+std::unique_ptr<vexaldscore::VexaBac> example() {
+    return vexaldscore::VexaBac::getInstance("L898902C<", "690806", "940623", kRndIcc, kRndIfd, kKifd);
+}
 
 }  // namespace
 
@@ -47,32 +55,16 @@ TEST(IcaoExample, KeysFromTheMrzInformation) {
 }
 
 TEST(IcaoExample, MutualAuthenticationAndSessionKeys) {
-    Bytes seed = Util::computeKeySeed("L898902C<", "690806", "940623");
-    Bytes kEnc = Util::deriveKey(seed, 1), kMac = Util::deriveKey(seed, 2);
-    auto key = mscapiprovider::SecretKey::getInstance(kEnc, mscapiprovider::CALG_3DES);
-    auto enc = mscapiprovider::Cipher::getInstance(*key, mscapiprovider::Cipher::ENCRYPT);
-    auto dec = mscapiprovider::Cipher::getInstance(*key, mscapiprovider::Cipher::DECRYPT);
-
-    Bytes s = kRndIfd;
-    s.insert(s.end(), kRndIcc.begin(), kRndIcc.end());
-    s.insert(s.end(), kKifd.begin(), kKifd.end());
-    Bytes e = enc->doFinalNoPadding(s);
-    EXPECT_EQ("72c29c2371cc9bdb65b779b8e8d37b29ecc154aa56a8799fae2f498f76ed92f2", toHex(e));
-    EXPECT_EQ("5f1448eea8ad90a7", toHex(mscapiprovider::computeMac(kMac, Util::pad(e))));
-
-    Bytes cardAnswer = hex("46B9342A41396CD7386BF5803104D7CEDC122B9132139BAF2EEDC94EE178534F");
-    Bytes cardMac = hex("2F2D235D074D7449");
-    EXPECT_EQ(toHex(cardMac), toHex(mscapiprovider::computeMac(kMac, Util::pad(cardAnswer))));
-    Bytes r = dec->doFinalNoPadding(cardAnswer);
-    EXPECT_EQ("4608f91988702212781723860c06c2260b4f80323eb3191cb04970cb4052790b", toHex(r));
-
-    Bytes sessionSeed(16);
-    for (int i = 0; i < 16; ++i) sessionSeed[i] = kKifd[i] ^ r[16 + i];
-    EXPECT_EQ("0036d272f5c350acac50c3f572d23600", toHex(sessionSeed));
-    EXPECT_EQ(toHex(withoutParity(k1k2k1("979EC13B1CBFE9DCD01AB0FED307EAE5"))),
-              toHex(withoutParity(Util::deriveKey(sessionSeed, 1))));
-    EXPECT_EQ(toHex(withoutParity(k1k2k1("F1CB1F1FB5ADF208806B89DC579DC1F8"))),
-              toHex(withoutParity(Util::deriveKey(sessionSeed, 2))));
+    // E.IFD and M.IFD; the card's E.ICC and M.ICC are checked and opened by doBac.
+    auto bac = example();
+    EXPECT_EQ("72c29c2371cc9bdb65b779b8e8d37b29ecc154aa56a8799fae2f498f76ed92f2"
+              "5f1448eea8ad90a7",
+              toHex(bac->getCryptogram()));
+    bac->doBac(kCardAnswer + kCardMac + hex("9000"));
+    // K.Seed = K.IFD xor K.ICC = 0036D272F5C350ACAC50C3F572D23600.
+    EXPECT_EQ(toHex(withoutParity(k1k2k1("979EC13B1CBFE9DCD01AB0FED307EAE5"))), toHex(withoutParity(bac->getKSEnc())));
+    EXPECT_EQ(toHex(withoutParity(k1k2k1("F1CB1F1FB5ADF208806B89DC579DC1F8"))), toHex(withoutParity(bac->getKSMac())));
+    EXPECT_EQ(0x887022120C06C226ull, bac->getSsc());
 }
 
 TEST(IcaoExample, SendSequenceCounter) {
@@ -109,4 +101,14 @@ TEST(IcaoExample, ProtectedSelectAndReadBinary) {
     answer = hex("871901FB9235F4E4037F2327DCC8964F1F9B8C30F42C8E2FFF224A990290008E08C8B2787EAEA07D749000");
     EXPECT_EQ("04303130365f36063034303030305c0261759000", toHex(sm->unwrap(answer.data(), answer.size())));
     EXPECT_EQ(0x887022120C06C22Cull, sm->getSendSequenceCounter());
+}
+
+// A wrong MAC or RND.IFD in the card's answer is refused end to end against the
+// simulated card; the lengths are refused before any cryptography.
+TEST(VexaBac, RefusesAnswersAndChallengesOfTheWrongLength) {
+    EXPECT_EQ("IllegalStateException: cryptedCardCryptogram wrong length",
+              failureOf([&] { example()->doBac(Bytes(39)); }));
+    EXPECT_EQ("IllegalStateException: Cryptogram wrong length", failureOf([&] { example()->doBac(Bytes(41)); }));
+    EXPECT_EQ("IllegalArgumentException: rndICC wrong length",
+              failureOf([] { vexaldscore::VexaBac::getInstance("L898902C<", "690806", "940623", hex("01020304050607")); }));
 }

@@ -11,8 +11,7 @@ std::string filled(size_t n, uint8_t first = 0) {
     return toHex(b);
 }
 
-const uint8_t kMasterFile[] = {0x3F, 0x00};
-const uint8_t kPkiAid[] = {0xA0, 0x00, 0x00, 0x00, 0x77, 0x01, 0x00, 0x70, 0x0A, 0x10, 0x00, 0xF1, 0x00, 0x00, 0x01, 0x00};
+const std::string kChunk = filled(256) + "9000";
 
 }  // namespace
 
@@ -22,52 +21,43 @@ TEST(VexaPki, Select) {
         .expect("00A4 0000 02 3F00", "6F0A 9000")
         .expect("00A4 0000 02 FD01", "6A82");
     auto pki = VexaPki::getInstance(card);
-    EXPECT_EQ("", toHex(pki->select(0x04, kPkiAid, sizeof kPkiAid)));
-    EXPECT_EQ("6f0a", toHex(pki->select(0x00, kMasterFile, sizeof kMasterFile)));
-    const uint8_t abi[] = {0xFD, 0x01};
+    const uint8_t pkiAid[] = {0xA0, 0x00, 0x00, 0x00, 0x77, 0x01, 0x00, 0x70, 0x0A, 0x10, 0x00, 0xF1, 0x00, 0x00, 0x01, 0x00};
+    const uint8_t masterFile[] = {0x3F, 0x00}, abi[] = {0xFD, 0x01};
+    EXPECT_EQ("", toHex(pki->select(0x04, pkiAid, sizeof pkiAid)));
+    EXPECT_EQ("6f0a", toHex(pki->select(0x00, masterFile, sizeof masterFile)));
     EXPECT_EQ("Respuesta de comando de selección no esperada (6a82)", failureOf([&] { pki->select(0x00, abi, 2); }));
 }
 
-TEST(VexaPki, ReadsAFileInChunks) {
-    ScriptedChannel card;
-    card.expect("00B0 0000 00", filled(256) + "9000").expect("00B0 0100 00", filled(44, 0x10) + "9000");
-    Bytes file = VexaPki::getInstance(card)->readBinary();
-    ASSERT_EQ(300u, file.size());
-    EXPECT_EQ(0x10, file[256]);
-}
-
-TEST(VexaPki, WrongLengthIsReadAgainWithTheLengthTheCardGives) {
-    ScriptedChannel card;
-    card.expect("00B0 0000 00", "6C20").expect("00B0 0000 20", filled(32) + "9000");
-    EXPECT_EQ(32u, VexaPki::getInstance(card)->readBinary().size());
-
-    ScriptedChannel empty;
-    empty.expect("00B0 0010 00", "6C00");
-    EXPECT_TRUE(VexaPki::getInstance(empty)->readBinary(0x10).empty());
-
-    ScriptedChannel again;
-    again.expect("00B0 0000 00", "6C20").expect("00B0 0000 20", "6C10");
-    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6c10)",
-              failureOf([&] { VexaPki::getInstance(again)->readBinary(0); }));
-}
-
-TEST(VexaPki, AFileOfWholeChunksEndsAtTheCardsEndOfFileAnswer) {
-    for (const char* endAnswer : {"6B00", "6282", "9000"}) {
+TEST(VexaPki, ReadBinaryFollowsTheCardsStatusWords) {
+    struct Row {
+        std::vector<std::pair<std::string, std::string>> script;
+        int offset;          // of the one chunk read; -1: the whole file
+        size_t size;         // of what is read
+        std::string failure;
+    };
+    const std::string unexpected = "Respuesta de comando de lectura binaria no esperada ";
+    const Row rows[] = {
+        // A wrong length is read again with the length the card gives, once. Files of
+        // several chunks, 6Cxx with data, and 6B00 or 6282 at the end are read end to end.
+        {{{"00B0 0010 00", "6C00"}}, 0x10, 0, ""},
+        {{{"00B0 0000 00", "6C20"}, {"00B0 0000 20", "6C10"}}, 0, 0, unexpected + "(6c10)"},
+        // A file of whole chunks ends at the card's end-of-file answer, even 9000 without data.
+        {{{"00B0 0000 00", kChunk}, {"00B0 0100 00", kChunk}, {"00B0 0200 00", "9000"}}, -1, 512, ""},
+        // 6282 with data, and 6B00 at the start, are still failures.
+        {{{"00B0 0000 00", kChunk}, {"00B0 0100 00", "0102 6282"}}, -1, 0, unexpected + "(6282)"},
+        {{{"00B0 0000 00", "6B00"}}, -1, 0, unexpected + "(6b00)"},
+    };
+    for (const Row& row : rows) {
         ScriptedChannel card;
-        card.expect("00B0 0000 00", filled(256) + "9000")
-            .expect("00B0 0100 00", filled(256) + "9000")
-            .expect("00B0 0200 00", endAnswer);
-        EXPECT_EQ(512u, VexaPki::getInstance(card)->readBinary().size()) << endAnswer;
+        for (const auto& [command, answer] : row.script) card.expect(command, answer);
+        auto pki = VexaPki::getInstance(card);
+        if (row.failure.empty()) {
+            Bytes file = row.offset < 0 ? pki->readBinary() : pki->readBinary(row.offset);
+            EXPECT_EQ(row.size, file.size()) << row.script.back().second;
+        } else {
+            EXPECT_EQ(row.failure, failureOf([&] { row.offset < 0 ? pki->readBinary() : pki->readBinary(row.offset); }));
+        }
     }
-    // 6282 with data, and 6B00 at the start, are still failures.
-    ScriptedChannel withData;
-    withData.expect("00B0 0000 00", filled(256) + "9000").expect("00B0 0100 00", "0102 6282");
-    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6282)",
-              failureOf([&] { VexaPki::getInstance(withData)->readBinary(); }));
-    ScriptedChannel atStart;
-    atStart.expect("00B0 0000 00", "6B00");
-    EXPECT_EQ("Respuesta de comando de lectura binaria no esperada (6b00)",
-              failureOf([&] { VexaPki::getInstance(atStart)->readBinary(); }));
 }
 
 TEST(VexaPki, AFileNeverEndingStopsAtTheLastAddressableOffset) {
@@ -75,7 +65,7 @@ TEST(VexaPki, AFileNeverEndingStopsAtTheLastAddressableOffset) {
     for (int offset = 0; offset < 32768; offset += 256) {
         char command[16];
         std::snprintf(command, sizeof command, "00B0%04X00", offset);
-        card.expect(command, filled(256) + "9000");
+        card.expect(command, kChunk);
     }
     EXPECT_EQ(32768u, VexaPki::getInstance(card)->readBinary().size());
     EXPECT_EQ("IllegalArgumentException: Offset out of range",

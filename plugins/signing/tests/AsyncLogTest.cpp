@@ -12,10 +12,10 @@ using namespace testing_support;
 
 namespace {
 
-int64_t localMillis(int year, int month, int day, int hour) {
+int64_t localMillis(int day, int hour) {
     struct tm t {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
+    t.tm_year = 2017 - 1900;
+    t.tm_mon = 4;
     t.tm_mday = day;
     t.tm_hour = hour;
     t.tm_isdst = -1;
@@ -31,51 +31,40 @@ struct LogFixture : ::testing::Test {
         log.setLevel(0, quillet::log::kInfo);
         log.setFileLine(0, false);
         log.setDisplay(0, false);
-        log.setClock([] { return localMillis(2017, 5, 4, 12); });
+        log.setClock([] { return localMillis(4, 12); });
     }
-    std::string dayFile() { return readFile(dir.path() + "logs/quillet.plugin-2017-05-04.log"); }
+    std::string dayFile(const std::string& name = "quillet.plugin", int day = 4) {
+        return readFile(dir.path() + "logs/" + name + "-2017-05-0" + std::to_string(day) + ".log");
+    }
+    bool has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 };
 
-TEST_F(LogFixture, KeepsLevelsFromTheLoggersUpInTheLineFormat) {
+TEST_F(LogFixture, KeepsLevelsFromTheLoggersUpInTheLineFormatAndCutsLongLines) {
     ASSERT_TRUE(log.start());
     EXPECT_FALSE(log.start()) << "a second start is refused";
     for (int level = 0; level <= 6; ++level) log.push(0, level, "nivel " + std::to_string(level), "x.cpp", 1);
+    log.push(0, quillet::log::kWarn, std::string(3000, 'x'), "", 0);
     log.stop();
     std::string text = dayFile();
-    EXPECT_EQ(text.find("nivel 0"), std::string::npos);
-    EXPECT_EQ(text.find("nivel 1"), std::string::npos);
-    std::regex line(R"(2017-05-04 12:00:00 \d{6,} (INFO|WARN|ERROR|ALARM|FATAL) nivel \d\r\n)");
-    int lines = 0;
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) ++lines;
-    EXPECT_EQ(lines, 5) << text;
-    EXPECT_NE(text.find("ALARM nivel 5\r\n"), std::string::npos);
+    std::regex line(R"(2017-05-04 12:00:00 \d{6,} (INFO|WARN|ERROR|ALARM|FATAL) nivel [2-6]\r\n)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(text.begin(), text.end(), line), std::sregex_iterator()), 5) << text;
+    EXPECT_FALSE(has(text, "nivel 0") || has(text, "nivel 1"));
+    EXPECT_TRUE(has(text, "ALARM nivel 5\r\n"));
+    // A long line is cut at 2047 bytes with its line ending.
+    size_t start = text.rfind("\r\n", text.size() - 3) + 2;
+    EXPECT_EQ(text.size() - start, 2047u);
+    EXPECT_EQ(text.substr(text.size() - 5), "xxx\r\n");
 }
 
 TEST_F(LogFixture, LinesOfTwoDaysGoToTwoFiles) {
     std::atomic<int> calls{0};
-    log.setClock([&calls] { return calls++ == 0 ? localMillis(2017, 5, 4, 23) : localMillis(2017, 5, 5, 1); });
+    log.setClock([&calls] { return calls++ == 0 ? localMillis(4, 23) : localMillis(5, 1); });
     ASSERT_TRUE(log.start());
     log.push(0, quillet::log::kInfo, "primero", "", 0);
     log.push(0, quillet::log::kInfo, "segundo", "", 0);
     log.stop();
-    std::string first = dayFile();
-    std::string second = readFile(dir.path() + "logs/quillet.plugin-2017-05-05.log");
-    EXPECT_NE(first.find("primero"), std::string::npos);
-    EXPECT_EQ(first.find("segundo"), std::string::npos);
-    EXPECT_NE(second.find("segundo"), std::string::npos);
-}
-
-TEST_F(LogFixture, ALongLineIsCutAt2047WithItsLineEnding) {
-    ASSERT_TRUE(log.start());
-    log.push(0, quillet::log::kWarn, std::string(3000, 'x'), "", 0);
-    log.push(0, quillet::log::kWarn, "corta", "", 0);
-    log.stop();
-    std::string text = dayFile();
-    size_t end = text.find("\r\n");
-    ASSERT_NE(end, std::string::npos);
-    EXPECT_EQ(end + 2, 2047u);
-    EXPECT_EQ(text.substr(end - 3, 5), "xxx\r\n");
-    EXPECT_NE(text.find("WARN corta\r\n", end), std::string::npos);
+    EXPECT_TRUE(has(dayFile(), "primero") && !has(dayFile(), "segundo"));
+    EXPECT_TRUE(has(dayFile("quillet.plugin", 5), "segundo"));
 }
 
 TEST_F(LogFixture, StopWritesEverythingQueuedAndLinesBeforeStartAreDropped) {
@@ -86,9 +75,8 @@ TEST_F(LogFixture, StopWritesEverythingQueuedAndLinesBeforeStartAreDropped) {
     log.push(0, quillet::log::kError, "despues del fin", "", 0);
     std::string text = dayFile();
     EXPECT_EQ(countOf(text, "\r\n"), 2000);
-    EXPECT_NE(text.find("linea 1999\r\n"), std::string::npos);
-    EXPECT_EQ(text.find("antes"), std::string::npos);
-    EXPECT_EQ(text.find("despues"), std::string::npos);
+    EXPECT_TRUE(has(text, "linea 1999\r\n"));
+    EXPECT_FALSE(has(text, "antes") || has(text, "despues"));
 }
 
 TEST_F(LogFixture, SettingsApplyInQueueOrderAndSurviveARestart) {
@@ -101,12 +89,9 @@ TEST_F(LogFixture, SettingsApplyInQueueOrderAndSurviveARestart) {
     ASSERT_TRUE(log.start());
     log.push(0, quillet::log::kInfo, "tres", "Child.cpp", 7);
     log.stop();
-    std::string plugin = dayFile();
-    std::string jni = readFile(dir.path() + "logs/quillet.jni-2017-05-04.log");
-    EXPECT_NE(plugin.find("INFO uno\r\n"), std::string::npos);
-    EXPECT_EQ(plugin.find("dos"), std::string::npos);
-    EXPECT_NE(jni.find("INFO dos (Config.cpp):42\r\n"), std::string::npos) << jni;
-    EXPECT_NE(jni.find("INFO tres (Child.cpp):7\r\n"), std::string::npos) << jni;
+    EXPECT_TRUE(has(dayFile(), "INFO uno\r\n") && !has(dayFile(), "dos"));
+    std::string jni = dayFile("quillet.jni");
+    EXPECT_TRUE(has(jni, "INFO dos (Config.cpp):42\r\n") && has(jni, "INFO tres (Child.cpp):7\r\n")) << jni;
 }
 
 TEST_F(LogFixture, AFolderThatCannotBeMadeLosesTheLinesQuietly) {
@@ -115,7 +100,7 @@ TEST_F(LogFixture, AFolderThatCannotBeMadeLosesTheLinesQuietly) {
     ASSERT_TRUE(log.start());
     log.push(0, quillet::log::kError, "perdida", "", 0);
     log.stop();
-    EXPECT_EQ(listDir(dir.path()).size(), 1u);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
 }  // namespace

@@ -1,29 +1,26 @@
 #pragma once
 // Small helpers of the signing plug-in's unit tests.
-#include <cstdlib>
-#include <functional>
-#include <stdexcept>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
-#include <dirent.h>
 
 namespace testing_support {
 
-// A fresh folder under the temporary directory, removed with its content.
+// A fresh folder under the temporary directory, removed with its content; its
+// path ends in '/'.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/signing-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        path_ = mkdtemp(buf.data());
-        path_ += "/";
+        std::string pattern = (std::filesystem::temp_directory_path() / "signing-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern + "/";
     }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
     const std::string& path() const { return path_; }
 
 private:
@@ -31,24 +28,17 @@ private:
 };
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
 
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-inline std::vector<std::string> listDir(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
+inline size_t entriesIn(const std::string& dir) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+    return n;
 }
 
 inline int countOf(const std::string& text, const std::string& what) {
@@ -58,7 +48,8 @@ inline int countOf(const std::string& text, const std::string& what) {
 }
 
 // The text of the runtime error `f` throws, or "" when it throws none.
-inline std::string failureOf(const std::function<void()>& f) {
+template <typename F>
+std::string failureOf(F f) {
     try {
         f();
     } catch (const std::runtime_error& e) {

@@ -1,7 +1,5 @@
 package tavrel.zelvo.tests;
 
-import java.util.concurrent.CountDownLatch;
-
 import tavrel.zelvo.NativeDesktopApplicationMessage;
 import tavrel.zelvo.idesktopapplication.DesktopApplication;
 
@@ -13,25 +11,13 @@ public final class NoBinaryLoader {
         return Partial.asApplication(new Application());
     }
 
-    public static final class Application {
-        private final CountDownLatch closed = new CountDownLatch(1);
-
+    public static final class Application extends Partial.UntilClosed {
         Application() {
-            new Thread(() -> {
-                try {
-                    closed.await();
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                }
-            }, "zelvo-no-binary").start();
+            super("zelvo-no-binary");
         }
 
         public void onMessage(String message) {
             NativeDesktopApplicationMessage.onMessage(message);
-        }
-
-        public void onClose() {
-            closed.countDown();
         }
     }
 }

@@ -3,6 +3,7 @@ package tavrel.zelvo.tests;
 import java.lang.invoke.MethodHandle;
 import java.lang.invoke.MethodHandles;
 import java.lang.invoke.MethodType;
+import java.util.concurrent.CountDownLatch;
 
 import tavrel.zelvo.idesktopapplication.DesktopApplication;
 
@@ -17,6 +18,25 @@ final class Partial {
         MethodHandles.identity(Object.class), MethodType.methodType(DesktopApplication.class, Object.class));
 
     private Partial() {}
+
+    /** Keeps the application running on a thread of its own until onClose(). */
+    abstract static class UntilClosed {
+        private final CountDownLatch closed = new CountDownLatch(1);
+
+        UntilClosed(String threadName) {
+            new Thread(() -> {
+                try {
+                    closed.await();
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            }, threadName).start();
+        }
+
+        public void onClose() {
+            closed.countDown();
+        }
+    }
 
     static DesktopApplication asApplication(Object application) {
         try {

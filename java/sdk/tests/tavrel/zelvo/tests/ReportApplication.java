@@ -3,7 +3,7 @@ package tavrel.zelvo.tests;
 import java.lang.management.ManagementFactory;
 import java.util.Arrays;
 import java.util.List;
-import java.util.concurrent.CountDownLatch;
+import java.util.stream.Collectors;
 
 import tavrel.zelvo.NativeDesktopApplicationMessage;
 import tavrel.zelvo.idesktopapplication.DesktopApplication;
@@ -23,37 +23,27 @@ import tavrel.zelvo.idesktopapplication.DesktopApplication;
  * </ul>
  * Binary messages come back as they arrived; one starting with 0xFF throws instead.
  */
-public final class ReportApplication implements DesktopApplication {
+public final class ReportApplication extends Partial.UntilClosed implements DesktopApplication {
     private final String[] archive;
     private final String code;
-    private final CountDownLatch ended = new CountDownLatch(1);
 
     ReportApplication(String[] archive, String code) {
+        super("zelvo-report");
         this.archive = archive.clone();
         this.code = code;
-        Thread keeper = new Thread(this::waitForEnd, "zelvo-report");
-        keeper.start();
-    }
-
-    private void waitForEnd() {
-        try {
-            ended.await();
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-        }
     }
 
     @Override
     public void onMessage(String message) {
         if (message.equals("informe")) {
-            send("{\"archive\":" + Json.list(Arrays.asList(archive)) + ",\"code\":" + Json.string(code) + "}");
+            send("{\"archive\":" + list(Arrays.asList(archive)) + ",\"code\":" + string(code) + "}");
         } else if (message.startsWith("propiedad:")) {
             send(String.valueOf(System.getProperty(message.substring(10))));
         } else if (message.startsWith("entorno:")) {
             send(String.valueOf(System.getenv(message.substring(8))));
         } else if (message.equals("argumentos")) {
             List<String> options = ManagementFactory.getRuntimeMXBean().getInputArguments();
-            send(Json.list(options));
+            send(list(options));
         } else if (message.equals("hilo")) {
             Thread own = new Thread(() -> {
                 NativeDesktopApplicationMessage.onMessage("desde un hilo propio");
@@ -66,7 +56,7 @@ public final class ReportApplication implements DesktopApplication {
         } else if (message.equals("excepcion")) {
             throw new IllegalStateException("fallo de prueba en onMessage");
         } else if (message.equals("fin")) {
-            ended.countDown();
+            onClose();
         } else {
             send(message);
         }
@@ -80,11 +70,6 @@ public final class ReportApplication implements DesktopApplication {
         NativeDesktopApplicationMessage.onMessage(message);
     }
 
-    @Override
-    public void onClose() {
-        ended.countDown();
-    }
-
     private static String thrownBy(Runnable call) {
         try {
             call.run();
@@ -92,6 +77,19 @@ public final class ReportApplication implements DesktopApplication {
         } catch (RuntimeException e) {
             return e.getClass().getName() + ": " + e.getMessage();
         }
+    }
+
+    /** Just enough JSON for the reports. */
+    private static String string(String text) {
+        if (text == null) return "null";
+        StringBuilder out = new StringBuilder("\"");
+        text.chars().forEach(c -> out.append(c == '"' || c == '\\' ? "\\" + (char) c
+                                             : c < 0x20 ? String.format("\\u%04x", c) : String.valueOf((char) c)));
+        return out.append('"').toString();
+    }
+
+    private static String list(List<String> items) {
+        return items.stream().map(ReportApplication::string).collect(Collectors.joining(",", "[", "]"));
     }
 
     private static void send(String text) {
