@@ -77,7 +77,9 @@ TEST(BrowserDialog, TheDialogsAnswerDecidesWhichCallbackRuns) {
         Words events;
         BrowserDialog::showBrowserDialog(
             "Probar Componente - Zelvo", secureBox,
-            [&](const std::string& command, bool secure) { events.push_back("execute " + command + " " + (secure ? "1" : "0")); },
+            [&](const std::string& command, bool secure) {
+                events.push_back("execute " + command + " " + (secure ? "1" : "0"));
+            },
             [&] { events.push_back("close"); });
         EXPECT_EQ(events, expected) << output;
         EXPECT_EQ(readFile(dir / "args"), std::string("browser\n--title\nProbar Componente - Zelvo\n") +

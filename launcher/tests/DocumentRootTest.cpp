@@ -45,15 +45,12 @@ TEST(DocumentRootMapTarget, RefusesEveryWayUpAndEveryMalformedTarget) {
     EXPECT_FALSE(DocumentRoot::mapTarget(std::string_view("/a\0b", 4), out));
 }
 
+// HTML, CSS, JavaScript, PNG and unknown types are served end to end.
 TEST(DocumentRootMimeType, UsualWebFilesAndTheRest) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"a/test.html", "text/html; charset=utf-8"}, {"INDEX.HTM", "text/html; charset=utf-8"},
-        {"estilo.css", "text/css; charset=utf-8"},  {"test.js", "text/javascript; charset=utf-8"},
-        {"logo.svg", "image/svg+xml"},              {"foto.PNG", "image/png"},
-        {"datos.json", "application/json"},         {"Makefile", "application/octet-stream"},
-        {"archivo.html.bak", "application/octet-stream"},
-    };
-    for (const auto& [name, type] : rows) EXPECT_STREQ(DocumentRoot::mimeType(name), type) << name;
+    for (auto [name, type] : {std::pair{"INDEX.HTM", "text/html; charset=utf-8"}, {"logo.svg", "image/svg+xml"},
+                              {"datos.json", "application/json"}, {"Makefile", "application/octet-stream"},
+                              {"archivo.html.bak", "application/octet-stream"}})
+        EXPECT_STREQ(DocumentRoot::mimeType(name), type) << name;
 }
 
 // Serving files and folders, and refusing links out of the folder, are proved

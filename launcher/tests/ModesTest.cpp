@@ -16,25 +16,24 @@
 
 namespace {
 
-// What the echo application handed to its callbacks (they are plain functions).
+// What the echo application handed to its callbacks (they are plain functions), in order.
 std::mutex g_mutex;
-std::vector<std::string> g_events;
+std::string g_events;
 
-std::vector<std::string> events() {
+void add(const char* event) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_events += event;
+}
+
+std::string events() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_events;
 }
 
 void wire(VirtualApplication& app) {
     g_events.clear();
-    app.startedCallback = [] {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_events.push_back("started");
-    };
-    app.closeCallback = [] {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_events.push_back("close");
-    };
+    app.startedCallback = [] { add("started "); };
+    app.closeCallback = [] { add("close "); };
 }
 
 std::unique_ptr<SelfCheckRunnable> createCheck(const std::vector<std::string>& words) {
@@ -50,7 +49,7 @@ TEST(TestApplication, CloseBeforeTheWaitStillEndsRun) {
     app.onClose();  // the page closed before run() reached its wait
     std::thread thread([&] { app.run(); });
     thread.join();  // would never return if run() overwrote the close
-    EXPECT_EQ(events(), (std::vector<std::string>{"started", "close"}));
+    EXPECT_EQ(events(), "started close ");
     EXPECT_EQ(app.state(), TestApplication::closeRequested);
 }
 
@@ -64,7 +63,7 @@ TEST(TestApplication, WaitForEndClosesARunningApplication) {
     for (int i = 0; i < 6000 && events().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     app.waitForEnd();
     thread.join();
-    EXPECT_EQ(events(), (std::vector<std::string>{"started", "close"}));
+    EXPECT_EQ(events(), "started close ");
 }
 
 TEST(TestApplicationRunnable, ReadsNoJavaSettingsAndOnlyATestRequest) {

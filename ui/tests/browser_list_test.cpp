@@ -33,8 +33,3 @@ TEST(BrowserList, RefusesNamesThatWouldBreakTheAnswerAndShowsBadBytesSafely) {
     EXPECT_EQ(list.entries()[0].display, "Bad\xEF\xBF\xBDName");
     EXPECT_EQ(list.entries()[0].name, "Bad\xFFName");  // answered as the caller gave it
 }
-
-TEST(BrowserList, AnswersNameAndSecureFlag) {
-    EXPECT_EQ(BrowserList::answer("Mi navegador", true), "Mi navegador\n1\n");
-    EXPECT_EQ(BrowserList::answer("", false), "\n0\n");
-}

@@ -2,6 +2,7 @@
 // Helpers shared by the card plug-in's unit tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -17,22 +18,11 @@
 #include "smartcardio/CardChannel.h"
 
 // "0A 1b ff" -> bytes; blanks are ignored.
-inline Bytes hex(const std::string& text) {
+inline Bytes hex(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
     Bytes out;
-    int half = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (half < 0) {
-            half = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(half << 4 | v));
-            half = -1;
-        }
-    }
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
     return out;
 }
 

@@ -41,12 +41,15 @@ TEST(MRZInfo, SpecimensAndTheirVariants) {
         {kTd1, "1|I|UTO|ERIKSSON|ANNA MARIA|UTO|D23145890|D23145890|7|740812|2|F|120415|9||<<<<<<<<<<<|6"},
         {kTd1Extended, "1|I|UTO|ERIKSSON|ANNA MARIA|UTO|D23145890734|D23145890734|9|740812|2|F|120415|9||<<<<<<<<<<<|6"},
         // An 8-character number padded with one filler.
-        {replaced(kTd3, 44, "AB123456<"), "3|P|UTO|ERIKSSON|ANNA MARIA|UTO|AB123456|AB123456<|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
+        {replaced(kTd3, 44, "AB123456<"),
+         "3|P|UTO|ERIKSSON|ANNA MARIA|UTO|AB123456|AB123456<|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
         // No "<<" in the name field: no names.
-        {replaced(kTd3, 5, "ERIKSSON<ANNA" + std::string(26, 'X')), "3|P|UTO|||UTO|L898902C3|L898902C3|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
+        {replaced(kTd3, 5, "ERIKSSON<ANNA" + std::string(26, 'X')),
+         "3|P|UTO|||UTO|L898902C3|L898902C3|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
         // 90 characters are TD1 whatever the code; 88 are TD3.
         {replaced(kTd1, 0, "P"), "1|P|UTO|ERIKSSON|ANNA MARIA|UTO|D23145890|D23145890|7|740812|2|F|120415|9||<<<<<<<<<<<|6"},
-        {replaced(kTd3, 0, "I"), "3|I|UTO|ERIKSSON|ANNA MARIA|UTO|L898902C3|L898902C3|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
+        {replaced(kTd3, 0, "I"),
+         "3|I|UTO|ERIKSSON|ANNA MARIA|UTO|L898902C3|L898902C3|6|740812|2|F|120415|9|ZE184226B<<<<<1||0"},
         // Other lengths follow the code, and every field stops at the end of the text.
         {kTd1.substr(0, 60), "1|I|UTO|||UTO|D23145890|D23145890|7|740812|2|F|120415|9||<<<<<<<<<<<|6"},
         {kTd3.substr(0, 60), "3|P|UTO|ERIKSSON|ANNA MARIA|UTO|L898902C3|L898902C3|6|740|||||<<<<<<<<<<<<<<||"},

@@ -32,7 +32,8 @@ struct Reader {
 
 // Fills `d`; false when libpng refuses the file.
 bool decodePng(const Bytes& file, Decoded& d) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr,
+                                             [](png_structp p, png_const_charp) { png_longjmp(p, 1); }, nullptr);
     png_infop info = png_create_info_struct(png);
     Reader reader{file, 0};
     if (setjmp(png_jmpbuf(png))) {

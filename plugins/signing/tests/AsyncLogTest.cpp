@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <regex>
@@ -74,7 +75,7 @@ TEST_F(LogFixture, StopWritesEverythingQueuedAndLinesBeforeStartAreDropped) {
     log.stop();
     log.push(0, quillet::log::kError, "despues del fin", "", 0);
     std::string text = dayFile();
-    EXPECT_EQ(countOf(text, "\r\n"), 2000);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2000);
     EXPECT_TRUE(has(text, "linea 1999\r\n"));
     EXPECT_FALSE(has(text, "antes") || has(text, "despues"));
 }
@@ -100,7 +101,7 @@ TEST_F(LogFixture, AFolderThatCannotBeMadeLosesTheLinesQuietly) {
     ASSERT_TRUE(log.start());
     log.push(0, quillet::log::kError, "perdida", "", 0);
     log.stop();
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "nothing but the file";
 }
 
 }  // namespace
