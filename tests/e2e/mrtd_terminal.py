@@ -1,7 +1,7 @@
 """The terminal side of Basic Access Control and secure messaging (ICAO Doc 9303 Part 11),
 written for the tests on its own so that the simulated card is checked against something
 that does not share its code: key derivation, the retail MAC, command wrapping and the
-checked unwrapping of answers."""
+checked unwrapping of answers (a check that fails is a failed assertion)."""
 import hashlib
 import os
 
@@ -10,18 +10,9 @@ from Cryptodome.Cipher import DES, DES3
 IV0 = bytes(8)
 
 
-class TerminalError(Exception):
-    pass
-
-
 def check_digit(text):
-    def value(c):
-        if c.isdigit():
-            return int(c)
-        if c == "<":
-            return 0
-        return ord(c) - 55
-    return str(sum(value(c) * (7, 3, 1)[i % 3] for i, c in enumerate(text)) % 10)
+    values = [int(c) if c.isdigit() else 0 if c == "<" else ord(c) - 55 for c in text]
+    return str(sum(v * (7, 3, 1)[i % 3] for i, v in enumerate(values)) % 10)
 
 
 def bac_fields(mrz):
@@ -52,8 +43,7 @@ def pad(data):
 
 def unpad(data):
     stripped = data.rstrip(b"\x00")
-    if not stripped.endswith(b"\x80"):
-        raise TerminalError("relleno incorrecto")
+    assert stripped.endswith(b"\x80"), "relleno incorrecto"
     return stripped[:-1]
 
 
@@ -75,34 +65,16 @@ def mac(key, data):
     return a.encrypt(b.decrypt(h))
 
 
-def der_length(n):
-    if n < 0x80:
-        return bytes([n])
-    if n < 0x100:
-        return bytes([0x81, n])
-    return bytes([0x82]) + n.to_bytes(2, "big")
-
-
-def do(tag, value):
-    return bytes([tag]) + der_length(len(value)) + value
-
-
 def parse_dos(data):
     """[(tag, value)] of a flat sequence of one-byte-tag data objects."""
-    out = []
-    pos = 0
+    out, pos = [], 0
     while pos < len(data):
-        tag = data[pos]
-        if pos + 1 >= len(data):
-            raise TerminalError("objeto truncado")
-        n = data[pos + 1]
+        assert pos + 1 < len(data), "objeto truncado"
+        tag, n = data[pos], data[pos + 1]
         pos += 2
         if n & 0x80:
-            k = n & 0x7F
-            n = int.from_bytes(data[pos:pos + k], "big")
-            pos += k
-        if pos + n > len(data):
-            raise TerminalError("objeto más largo que la respuesta")
+            n, pos = int.from_bytes(data[pos:pos + (n & 0x7F)], "big"), pos + (n & 0x7F)
+        assert pos + n <= len(data), "objeto más largo que la respuesta"
         out.append((tag, data[pos:pos + n]))
         pos += n
     return out
@@ -121,19 +93,16 @@ class Bac:
         self.cryptogram = e + mac(self.k_mac, pad(e))
 
     def command(self):
-        return bytes([0x00, 0x82, 0x00, 0x00, 40]) + self.cryptogram + b"\x28"
+        """EXTERNAL AUTHENTICATE with the cryptogram."""
+        return bytes([0x00, 0x82, 0x00, 0x00, 40]) + self.cryptogram
 
     def answer(self, resp):
-        if resp[-2:] != b"\x90\x00" or len(resp) != 42:
-            raise TerminalError("respuesta de EXTERNAL AUTHENTICATE %s" % resp.hex())
+        assert resp[-2:] == b"\x90\x00" and len(resp) == 42, "respuesta de EXTERNAL AUTHENTICATE %s" % resp.hex()
         e, m = resp[:32], resp[32:40]
-        if mac(self.k_mac, pad(e)) != m:
-            raise TerminalError("MAC de la tarjeta incorrecto")
+        assert mac(self.k_mac, pad(e)) == m, "MAC de la tarjeta incorrecto"
         r = dec(self.k_enc, e)
-        if r[:8] != self.rnd_ic:
-            raise TerminalError("RND.IC de la tarjeta incorrecto")
-        if r[8:16] != self.rnd_ifd:
-            raise TerminalError("copia de RND.IFD incorrecta")
+        assert r[:8] == self.rnd_ic, "RND.IC de la tarjeta incorrecto"
+        assert r[8:16] == self.rnd_ifd, "copia de RND.IFD incorrecta"
         seed = bytes(x ^ y for x, y in zip(self.k_ifd, r[16:32]))
         ssc = int.from_bytes(self.rnd_ic[4:] + self.rnd_ifd[4:], "big")
         return SecureChannel(kdf(seed, 1), kdf(seed, 2), ssc)
@@ -147,43 +116,28 @@ class SecureChannel:
         self.ssc = (self.ssc + 1) % (1 << 64)
         return self.ssc.to_bytes(8, "big")
 
-    def wrap(self, cla, ins, p1, p2, data=b"", le=None, spoil_mac=False):
+    def wrap(self, cla, ins, p1, p2, le, spoil_mac=False):
+        """A protected command without data (as READ BINARY is) expecting `le` bytes."""
         header = bytes([cla | 0x0C, ins, p1, p2])
-        body = b""
-        if data:
-            body += do(0x87, b"\x01" + enc(self.ks_enc, pad(data)))
-        if le is not None:
-            body += do(0x97, bytes([le % 256]))
+        body = bytes([0x97, 1, le % 256])
         m = mac(self.ks_mac, pad(self._next() + pad(header) + body))
         if spoil_mac:
             m = bytes([m[0] ^ 0x80]) + m[1:]
-        body += do(0x8E, m)
+        body += bytes([0x8E, 8]) + m
         return header + bytes([len(body)]) + body + b"\x00"
 
     def unwrap(self, resp):
         """Plain data and status word of a protected answer; the MAC is checked."""
         ssc = self._next()
-        if len(resp) < 2:
-            raise TerminalError("respuesta vacía")
-        if len(resp) == 2:
-            raise TerminalError("respuesta sin protección %s" % resp.hex().upper())
+        assert len(resp) > 2, "respuesta sin protección %s" % resp.hex().upper()
         body = resp[:-2]
         dos = parse_dos(body)
-        if not dos or dos[-1][0] != 0x8E:
-            raise TerminalError("respuesta sin DO'8E")
-        covered = body[:len(body) - 10]
-        if mac(self.ks_mac, pad(ssc + covered)) != dos[-1][1]:
-            raise TerminalError("MAC de la respuesta incorrecto")
+        assert dos and dos[-1][0] == 0x8E, "respuesta sin DO'8E"
+        assert mac(self.ks_mac, pad(ssc + body[:len(body) - 10])) == dos[-1][1], "MAC de la respuesta incorrecto"
         values = dict(dos[:-1])
-        if 0x99 not in values:
-            raise TerminalError("respuesta sin DO'99")
+        assert values.get(0x99) == resp[-2:], "DO'99 ausente o distinto de la palabra de estado"
         data = b""
         if 0x87 in values:
-            v = values[0x87]
-            if v[:1] != b"\x01":
-                raise TerminalError("DO'87 sin indicador 01")
-            data = unpad(dec(self.ks_enc, v[1:]))
-        status = values[0x99]
-        if status != resp[-2:]:
-            raise TerminalError("DO'99 y la palabra de estado no coinciden")
-        return data, int.from_bytes(status, "big")
+            assert values[0x87][:1] == b"\x01", "DO'87 sin indicador 01"
+            data = unpad(dec(self.ks_enc, values[0x87][1:]))
+        return data, int.from_bytes(resp[-2:], "big")

@@ -1,24 +1,18 @@
-"""Pieces of the signing plug-in's end-to-end tests: a private copy of the
-installed plug-in folder (plug-in, config.ini, stand-in wrapper jar), a made
-Quillet jar and properties file in the launcher's HOME, and one signing
-request sent through the real launcher with a real WebSocket client."""
-import asyncio
+"""Pieces of the signing plug-in's end-to-end tests (and of its demo): a private copy
+of the installed plug-in folder (plug-in, config.ini, stand-in wrapper jar), a made
+Quillet jar and properties file in the launcher's HOME, a sample PDF, and one
+launcher in server mode hosting the plug-in."""
 import datetime
 import json
-import os
 import re
 import shutil
 import subprocess
 import zipfile
 from pathlib import Path
 
-import websockets
+from zelvo_harness import (BASEKEY, JVM_ENV, SANITIZE, STAGE, WAIT, Launcher, free_port, run_request, server_config,
+                           session, write_registry)
 
-from java_support import JVM_ENV
-from zelvo_harness import SANITIZE, STAGE, WAIT, Launcher, free_port, request, wait_listening, write_registry
-
-BASEKEY = "SOFTWARE\\Zelvo\\"
-ORIGIN = "http://localhost"
 PLUGIN = "quillet-wrapper.so"
 WRAPPER_JAR = "quillet-wrapper-1.0.dist.jar"
 MARKER = b"% ZELVO STAND-IN SIGNER: NOT A SIGNATURE"
@@ -96,14 +90,11 @@ def read_only_prefix(folder):
 
 def read_only_available():
     """Whether this machine lets a test make a read-only view of a folder."""
-    if shutil.which("unshare") is None:
-        return False
     try:
-        probe = subprocess.run(read_only_prefix("/tmp") + ["true"], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=WAIT)
+        return subprocess.run(read_only_prefix("/tmp") + ["true"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=WAIT).returncode == 0
     except (OSError, subprocess.SubprocessError):
         return False
-    return probe.returncode == 0
 
 
 def sanitizer_preload(library):
@@ -115,119 +106,44 @@ def sanitizer_preload(library):
     done = subprocess.run(["ldd", str(library)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                           timeout=WAIT)
     runtimes = re.findall(r"^\s*(lib(?:asan|ubsan)\.so\S*) => (\S+)", done.stdout, re.M)
-    env = dict(JVM_ENV)
-    env["LD_PRELOAD"] = ":".join(path for _, path in runtimes)
-    return env
+    return dict(JVM_ENV, LD_PRELOAD=":".join(path for _, path in runtimes))
 
 
-class PrefixedLauncher(Launcher):
-    """A Launcher whose program is started through a command prefix."""
-
-    def __init__(self, *args, prefix=(), **kw):
-        super().__init__(*args, **kw)
-        self.prefix = list(prefix)
-
-    def start(self, argument, *extra):
-        self.proc = subprocess.Popen(
-            self.prefix + [str(self.program), argument, *extra], cwd=self.workdir, env=self.env,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        return self
-
-
-class Signer:
-    """One launcher in server mode hosting the signing plug-in from a private
-    folder (`plugin_dir`, or an installed one with `installed`). With
-    `read_only` the plug-in folder is read-only for the launcher and the plug-in
-    works in $XDG_STATE_HOME/zelvo/signing."""
+class Signer(Launcher):
+    """A launcher in server mode hosting the signing plug-in from a private folder
+    (`plugin_dir`, or an installed one with `installed`). With `read_only` the
+    plug-in folder is read-only for the launcher and the plug-in works in
+    $XDG_STATE_HOME/zelvo/signing."""
 
     def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None, installed=None,
                  registry=None, program="conlaunch", read_only=False):
         self.tmp = Path(tmp_path)
         self.tmp.mkdir(parents=True, exist_ok=True)
-        if installed is not None:
-            self.plugins = Path(installed)
-            if config_ini is not None:
-                (self.plugins / "config.ini").write_text(config_ini, encoding="utf-8")
-        else:
-            self.plugins = install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
-        self.port = free_port()
+        self.plugins = Path(installed) if installed else install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
         if registry is None:
             registry = write_registry(self.tmp / "zelvo.reg",
                                       {BASEKEY + "quillet": {"RuntimeLib": str(self.plugins / PLUGIN)}})
-        config = {"port": str(self.port), "idletimeout": str(int(WAIT * 1000)), "basekey": BASEKEY}
-        self.launcher = PrefixedLauncher(self.tmp / "launcher", config=config, registry=registry, env=env,
-                                         program=program, prefix=read_only_prefix(self.plugins) if read_only else ())
-        self.state = Path(self.launcher.env["XDG_STATE_HOME"]) / "zelvo" / "signing"
-        # Where documents, stamps and logs go.
-        self.workdir = self.state if read_only else self.plugins
-        self.home = Path(self.launcher.env["HOME"])
-        self.quillet_jar = make_quillet_jar(self.tmp / "quillet" / "quillet.jar")
+        super().__init__(self.tmp / "launcher", config=server_config(free_port(), int(WAIT * 1000)),
+                         registry=registry, env=env, program=program,
+                         prefix=read_only_prefix(self.plugins) if read_only else ())
+        self.state = Path(self.env["XDG_STATE_HOME"]) / "zelvo" / "signing"
+        self.files = self.state if read_only else self.plugins  # where documents, stamps and logs go
+        self.home = Path(self.env["HOME"])
         if properties:
-            write_properties(self.home, "# Quillet\r\nVERSION=1.0\r\nQUILLET_JAR=%s\r\n" % self.quillet_jar)
-
-    def start(self):
-        self.launcher.start(request("run/", {"type": "windows", "name": "quillet"}))
-        if not wait_listening(self.port, self.launcher.proc):
-            code, out, err = self.launcher.wait()
-            raise AssertionError("launcher did not listen (exit %s)\n%s\n%s" % (code, out, err))
-        return self
+            jar = make_quillet_jar(self.tmp / "quillet" / "quillet.jar")
+            write_properties(self.home, "# Quillet\r\nVERSION=1.0\r\nQUILLET_JAR=%s\r\n" % jar)
 
     def exchange(self, *messages):
-        """Sends the messages right after the handshake; returns the replies and
-        whether the server closed the connection."""
-        return asyncio.run(asyncio.wait_for(self._exchange(messages), WAIT * 3))
-
-    async def _exchange(self, messages):
-        replies = []
-        async with websockets.connect("ws://localhost:%d/" % self.port, origin=ORIGIN, max_size=None,
-                                      open_timeout=WAIT, close_timeout=WAIT, ping_interval=None) as ws:
-            for m in messages:
-                await ws.send(m)
-            try:
-                while True:
-                    replies.append(await ws.recv())
-            except websockets.exceptions.ConnectionClosed:
-                return replies, True
-
-    def finish(self):
-        code, out, err = self.launcher.wait()
-        return code
-
-    def sign(self, document, options, order="text-first"):
-        self.start()
-        text = json.dumps(options)
-        replies, closed = self.exchange(*((text, document) if order == "text-first" else (document, text)))
-        assert closed
-        assert self.finish() == 0
+        """Starts the run, sends the messages right after the handshake, reads until
+        the plug-in closes and checks that the run ends well; the replies."""
+        self.serve(run_request("quillet"))
+        replies, _ = session(self.port, *messages, timeout=WAIT * 3)
+        self.ended()
         return replies
 
+    def sign(self, document, options, order="text-first"):
+        text = json.dumps(options)
+        return self.exchange(*((text, document) if order == "text-first" else (document, text)))
+
     def log(self):
-        return day_log(self.workdir)
-
-    def stop(self):
-        self.launcher.stop()
-
-
-def error_of(replies):
-    assert len(replies) == 1 and isinstance(replies[0], str), replies
-    reply = json.loads(replies[0])
-    assert list(reply) == ["message"], reply
-    return reply["message"]
-
-
-import pytest  # noqa: E402
-
-
-@pytest.fixture
-def signer_factory(tmp_path):
-    """Makes Signer objects in the test's folder and stops their launchers after it."""
-    made = []
-
-    def make(name="s", **kw):
-        s = Signer(tmp_path / name, **kw)
-        made.append(s)
-        return s
-
-    yield make
-    for s in made:
-        s.stop()
+        return day_log(self.files)

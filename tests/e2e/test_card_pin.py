@@ -1,110 +1,98 @@
-"""Changing a PIN end to end: the launcher hosting vexa-tools.so, the simulated
-card behind a private pcscd, and a scripted stand-in for the dialog program."""
-import json
-from pathlib import Path
+"""Changing a PIN end to end: the launcher hosting vexa-tools.so and the simulated card
+behind a private pcscd, with a scripted stand-in for the dialog program, and once
+with the real zelvo-dialog on a private X display, typed by xdotool as a user does."""
+import concurrent.futures
 
 import pytest
 
-from card_support import CardBridge, error_message, ok_body, pcsc_fixture
+from vexa_bridge import CardRuns
+from zelvo_harness import WAIT, StandIn
 
-STANDIN = Path(__file__).resolve().parent / "pin_dialog_standin.py"
 PKI_SELECT = "00A4040010A0000000770100700A1000F100000100"
 
 
-@pytest.fixture(scope="module")
-def pcscd():
-    with pcsc_fixture.private_pcscd() as p:
-        yield p
-
-
-class Dialog:
-    def __init__(self, folder):
-        self.answer = Path(folder) / "answer.json"
-        self.log = Path(folder) / "calls.jsonl"
-        self.env = {"ZELVO_DIALOG": str(STANDIN), "STANDIN_ANSWER": str(self.answer), "STANDIN_LOG": str(self.log)}
-
-    def will(self, exit_code, stdout=""):
-        self.answer.write_text(json.dumps({"exit": exit_code, "stdout": stdout}), encoding="utf-8")
-
-    def calls(self):
-        return [json.loads(l) for l in self.log.read_text().splitlines()] if self.log.exists() else []
-
-
 @pytest.fixture
-def dialog(tmp_path):
-    return Dialog(tmp_path)
-
-
-@pytest.fixture
-def card(pcscd, tmp_path, dialog):
+def changepin(pcscd, tmp_path):
+    """(commands to the plug-in, its dialog stand-in) against a card with fresh PINs."""
     pcscd.reset_card_settings()
     pcscd.restart_card(fresh_state=True)
-    return CardBridge(tmp_path, pcscd, env=dialog.env)
+    dialog = StandIn(tmp_path / "dialog")
+    return CardRuns(tmp_path, pcscd, env=dialog.env), dialog
 
 
 def pin_of(pcscd, credential):
     return pcscd.state()["credentials"][str(credential)]
 
 
-def test_change_the_authentication_pin(card, pcscd, dialog):
+def test_change_the_authentication_pin(changepin, pcscd):
+    card, dialog = changepin
     old = pcscd.holder()["pins"]["1"]
-    dialog.will(0, "%s\n87654321\n" % old)
+    dialog.answer("pin", 0, "%s\n87654321\n" % old)
     before = pcscd.trace_position()
-    reply, closed, code, _ = card.command("changepin auth")
-    assert ok_body(reply) == {"message": "PIN actualizado correctamente", "code": "0"}
-    assert (closed, code) == (True, 0)
+    assert card("changepin auth") == {"status": "0", "body": {"message": "PIN actualizado correctamente", "code": "0"}}
     assert pin_of(pcscd, 1) == {"pin": "87654321", "tries": 3}
     assert dialog.calls() == [["pin", "--type", "auth"]]
     padded = old.encode().hex().upper().ljust(16, "F")
-    sent = [c for c, _ in pcscd.exchanges(before)]
-    assert sent == [PKI_SELECT, "0020000108" + padded, "0024000110" + padded + "3837363534333231"]
-    # The PINs never reach the log.
-    assert "87654321" not in card.plugin_log()
+    assert [c for c, _ in pcscd.exchanges(before)] == [PKI_SELECT, "0020000108" + padded,
+                                                        "0024000110" + padded + "3837363534333231"]
+    assert "87654321" not in card.last.plugin_log()  # the PINs never reach the log
 
 
-def test_wrong_and_blocked_pin(card, pcscd, dialog):
-    dialog.will(0, "0000\n5678\n")
-    reply, _, _, _ = card.command("changepin sign")
-    assert ok_body(reply) == {"message": "PIN incorrecto. Quedan 2 intentos", "code": "1"}
+def test_wrong_and_blocked_pin(changepin, pcscd):
+    card, dialog = changepin
+    dialog.answer("pin", 0, "0000\n5678\n")
+    assert card("changepin sign")["body"] == {"message": "PIN incorrecto. Quedan 2 intentos", "code": "1"}
     assert pin_of(pcscd, 4) == {"pin": pcscd.holder()["pins"]["4"], "tries": 2}
     assert dialog.calls()[-1] == ["pin", "--type", "sign"]
 
     pcscd.set_card(blocked_pins=[4])
     before = pcscd.trace_position()
-    dialog.will(0, "%s\n5678\n" % pcscd.holder()["pins"]["4"])
-    reply, _, _, _ = card.command("changepin sign")
-    assert ok_body(reply) == {"message": "PIN bloqueado", "code": "2"}
+    dialog.answer("pin", 0, "%s\n5678\n" % pcscd.holder()["pins"]["4"])
+    assert card("changepin sign")["body"] == {"message": "PIN bloqueado", "code": "2"}
     assert not any(c.startswith("0024") for c, _ in pcscd.exchanges(before))
 
 
-@pytest.mark.parametrize("exit_code", [1, 2])
-def test_cancel_sends_nothing_to_the_card(card, pcscd, dialog, exit_code):
-    dialog.will(exit_code)
+CANCELLED = {"status": "0", "body": {"message": "Se ha cancelado la actualización del PIN", "code": "-1"}}
+
+
+@pytest.mark.parametrize("command, dialog_answer, asked, reply", [
+    # Cancelled (1), closed (2), or a program that cannot be started: a cancellation.
+    ("changepin auth", (1, ""), True, CANCELLED),
+    ("changepin auth", (2, ""), True, CANCELLED),
+    ("changepin sign", None, False, CANCELLED),
+    ("changepin auth", (0, "1234\n12ab\n"), True,
+     {"status": "1", "body": {"message": "Respuesta no válida del diálogo de ingreso de PIN"}}),
+    ("changepin", (0, ""), False, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no indicado"}}),
+    ("  changepin   Auth ", (0, ""), False, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no válido"}}),
+])
+def test_nothing_reaches_the_card_without_two_valid_pins(changepin, pcscd, tmp_path, command, dialog_answer, asked,
+                                                         reply):
+    card, dialog = changepin
+    if dialog_answer is None:
+        card.env = {"ZELVO_DIALOG": str(tmp_path / "no-such-dialog")}
+    else:
+        dialog.answer("pin", *dialog_answer)
     before = pcscd.trace_position()
-    reply, closed, code, _ = card.command("changepin auth")
-    assert ok_body(reply) == {"message": "Se ha cancelado la actualización del PIN", "code": "-1"}
-    assert (closed, code) == (True, 0)
-    assert pcscd.exchanges(before) == []
+    assert card(command) == reply
+    assert pcscd.exchanges(before) == [] and len(dialog.calls()) == asked
 
 
-def test_dialog_that_cannot_run_or_answers_nonsense(card, pcscd, dialog, tmp_path):
-    before = pcscd.trace_position()
-    dialog.will(0, "1234\n12ab\n")
-    reply, _, code, _ = card.command("changepin auth")
-    assert error_message(reply) == "Respuesta no válida del diálogo de ingreso de PIN"
-    # A program that cannot be started counts as a cancellation.
-    (tmp_path / "missing").mkdir()
-    missing = CardBridge(tmp_path / "missing", pcscd, env={"ZELVO_DIALOG": str(tmp_path / "no-such-dialog")})
-    reply, _, _, _ = missing.command("changepin sign")
-    assert ok_body(reply)["code"] == "-1"
-    assert pcscd.exchanges(before) == []
-
-
-def test_pin_type_errors(card, pcscd, dialog):
-    before = pcscd.trace_position()
-    reply, _, _, _ = card.command("changepin")
-    assert error_message(reply) == "Tipo de PIN a cambiar no indicado"
-    reply, _, _, _ = card.command("  changepin   Auth ")
-    assert error_message(reply) == "Tipo de PIN a cambiar no válido"
-    assert dialog.calls() == []
-    assert pcscd.exchanges(before) == []
+def test_changepin_auth_typed_into_the_real_dialog(tmp_path, xdisplay, pcscd):
+    pcscd.restart_card(fresh_state=True)
+    # The launcher's children see the test display; no ZELVO_DIALOG, so the
+    # plug-in finds the zelvo-dialog staged beside the launcher.
+    env = {k: xdisplay.env[k] for k in ("DISPLAY", "NO_AT_BRIDGE", "GSETTINGS_BACKEND", "GTK_THEME", "LANG")}
+    card = CardRuns(tmp_path, pcscd, env=dict(env, ZELVO_DIALOG=""))
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        reply = pool.submit(card, "changepin auth")
+        window = xdisplay.wait_window("^Cambiar PIN de autenticación$")
+        xdisplay.wait_focus(window)
+        for i, text in enumerate((pcscd.holder()["pins"]["1"], "24681357", "24681357")):
+            xdisplay.type(text)
+            xdisplay.key("Tab" if i < 2 else "Return")
+        reply = reply.result(timeout=WAIT * 3)
+    assert reply["body"] == {"message": "PIN actualizado correctamente", "code": "0"}
+    assert pcscd.state()["credentials"]["1"] == {"pin": "24681357", "tries": 3}
+    # The signature PIN is left alone, and the PINs appear in no log.
+    assert pcscd.state()["credentials"]["4"]["pin"] == pcscd.holder()["pins"]["4"]
+    assert "24681357" not in card.last.plugin_log() + card.last.log_text() + card.last.output()

@@ -7,8 +7,7 @@ import shutil
 
 import pytest
 
-from launcher_support import day_log_name
-from zelvo_harness import STAGE, Launcher, b64json, request
+from zelvo_harness import STAGE, b64json, request
 
 PROMPT = "Presione una tecla para terminar ..."
 NO_MATCH = "Petición no encontrada para los parámetros dados"
@@ -21,41 +20,40 @@ def check(**payload):
     return request("check/", payload)
 
 
+def day_log_name():
+    return datetime.date.today().strftime("%Y%m%d") + ".log"
+
+
+def program_copy(tmp_path):
+    """A copy of conlaunch in a folder of its own, with a configuration beside it."""
+    (tmp_path / "prog").mkdir()
+    shutil.copy2(STAGE / "conlaunch", tmp_path / "prog" / "conlaunch")
+    (tmp_path / "prog" / "application.config").write_text("{}", encoding="utf-8")
+    return tmp_path / "prog" / "conlaunch"
+
+
 # ---- application.config ----
 
-def test_a_missing_configuration_ends_with_its_box_and_no_prompt(launcher_factory):
-    l = launcher_factory()  # no application.config in its working directory
+@pytest.mark.parametrize("text, box", [
+    (None, "No se puede obtener la información de configuración del aplicativo."),
+    ("beside the program", "No se puede obtener la información de configuración del aplicativo."),
+] + [(text, "La información de configuración del aplicativo tiene errores.")
+     for text in ("{\"port\": ", "[1, 2]", "\"texto\"", "{} {}", "")])
+def test_a_configuration_missing_or_not_an_object_ends_with_its_box_and_no_prompt(launcher_factory, tmp_path,
+                                                                                  text, box):
+    l = launcher_factory()
+    if text == "beside the program":  # read from the working directory only
+        l.program = program_copy(tmp_path)
+    elif text is not None:
+        l.write_config(text)
     code, out, err = l.run(check())
-    assert code == 1
-    assert "Error en aplicación: No se puede obtener la información de configuración del aplicativo." in err
+    assert code == 1 and "Error en aplicación: " + box in err
     assert PROMPT not in out and "Iniciando aplicativo" not in out
-
-
-@pytest.mark.parametrize("text", ["{\"port\": ", "[1, 2]", "\"texto\"", "{} {}", ""])
-def test_a_configuration_that_is_not_an_object_ends_with_its_box(launcher_factory, text):
-    l = launcher_factory()
-    (l.workdir / "application.config").write_text(text, encoding="utf-8")
-    code, out, err = l.run(check())
-    assert code == 1
-    assert "Error en aplicación: La información de configuración del aplicativo tiene errores." in err
-    assert PROMPT not in out
-
-
-def test_the_configuration_is_read_from_the_working_directory_not_the_program_folder(launcher_factory, tmp_path):
-    # A configuration beside a copy of the program does not count.
-    prog = tmp_path / "prog"
-    prog.mkdir()
-    shutil.copy2(STAGE / "conlaunch", prog / "conlaunch")
-    (prog / "application.config").write_text("{}", encoding="utf-8")
-    l = launcher_factory()
-    l.program = prog / "conlaunch"
-    code, _, err = l.run(check())
-    assert code == 1 and "No se puede obtener la información de configuración" in err
 
 
 # ---- request argument ----
 
-@pytest.mark.parametrize("argument", [
+@pytest.mark.parametrize("words", [(argument,) for argument in (
     "",
     "zelvo",
     "://check/" + b64json({}),          # empty scheme
@@ -69,62 +67,35 @@ def test_the_configuration_is_read_from_the_working_directory_not_the_program_fo
     "zelvo://run/" + b64json({"type": "Windows", "name": "echo"}),  # types are exact
     "zelvo://run/" + b64json({"type": "otro"}),
     "zelvo://test/!!!",                 # not Base64 JSON: on to the check kind, which refuses too
-])
-def test_arguments_that_are_no_request_end_with_1_and_the_factory_records(launcher_factory, argument):
-    l = launcher_factory(config={})
-    code, out, err = l.run(argument)
-    assert code == 1, (out, err)
-    assert out.rstrip().endswith(PROMPT)
-    log = l.log_text()
-    assert NO_MATCH in log
-    assert "[RunnableFactory::create@" in log
-    assert "argc=2" in log and ("argv[1]=" + argument) in log
-    assert 'reader={"log":' in log
-
-
-def test_no_argument_and_two_arguments_are_refused(launcher_factory):
-    l = launcher_factory(config={})
-    code, out, _ = l.run_argv()
-    assert code == 1 and PROMPT in out
-    assert "argc=1" in l.log_text()
-
-    l2 = launcher_factory(config={}, name="two")
-    code, _, err = l2.run(check(), "otro")
-    assert code == 1, err
-    log = l2.log_text()
-    assert "argc=3" in log and "argv[2]=otro" in log and STARTED not in err
-
-
-def test_the_factory_masks_the_certificate_password(launcher_factory):
+)] + [(), (check(), "otro")])          # no argument, two arguments
+def test_arguments_that_are_no_request_end_with_1_and_the_factory_records(launcher_factory, words):
     l = launcher_factory(config={"ssl": {"enabled": "1", "certpath": "/c.pem", "certpass": "secreto-123"}})
-    assert l.run("nada")[0] == 1
+    code, out, err = l.run_argv(*words)
+    assert code == 1 and out.rstrip().endswith(PROMPT) and STARTED not in err, (out, err)
     log = l.log_text()
-    assert NO_MATCH in log and "secreto-123" not in log
+    assert NO_MATCH in log and "[RunnableFactory::create@" in log and 'reader={"log":' in log
+    assert "argc=%d" % (len(words) + 1) in log
+    assert all("argv[%d]=%s" % (i + 1, word) in log for i, word in enumerate(words))
+    assert "secreto-123" not in log  # the certificate password is masked
 
 
-@pytest.mark.parametrize("argument", [
-    check(),
-    check() + "/",                                  # one trailing slash is dropped
-    "x://check/" + b64json({}),                     # any scheme
-    "zelvo://check/" + b64json({"a": "b"}) + "=Zm9v/basura",  # decoding stops at "="
-    "zelvo://check/" + b64json({"a": "b"}).rstrip("=") + "!xyz",  # ...and at a foreign character
+@pytest.mark.parametrize("program, argument, code", [
+    *[("conlaunch", argument, 0) for argument in (
+        check(),
+        check() + "/",                                  # one trailing slash is dropped
+        "x://check/" + b64json({}),                     # any scheme
+        "zelvo://check/" + b64json({"a": "b"}) + "=Zm9v/basura",  # decoding stops at "="
+        "zelvo://check/" + b64json({"a": "b"}).rstrip("=") + "!xyz",  # ...and at a foreign character
+    )],
+    ("launcher", check(), 0), ("launcher", "nada", 1),  # the windowed build has no prompt
 ])
-def test_check_requests_are_accepted_by_their_rules(launcher_factory, argument):
-    l = launcher_factory(config={})
-    code, out, err = l.run(argument)
-    assert code == 0, (out, err)
-    assert " Zelvo: " + STARTED in err
-    assert out.rstrip().endswith(PROMPT)
-    assert "Petición para realizar verificación de componentes" in l.log_text()
-
-
-def test_the_windowed_build_has_no_prompt(launcher_factory):
-    l = launcher_factory(config={}, program="launcher")
-    code, out, err = l.run(check())
-    assert code == 0 and STARTED in err
-    assert PROMPT not in out
-    code, out, _ = l.run("nada")
-    assert code == 1 and PROMPT not in out
+def test_check_requests_are_accepted_by_their_rules(launcher_factory, program, argument, code):
+    l = launcher_factory(config={}, program=program)
+    got, out, err = l.run(argument)
+    assert got == code, (out, err)
+    assert (" Zelvo: " + STARTED in err) == (code == 0)
+    assert out.rstrip().endswith(PROMPT) == (program == "conlaunch")
+    assert ("Petición para realizar verificación de componentes" in l.log_text()) == (code == 0)
 
 
 # ---- the log ----
@@ -163,40 +134,26 @@ def test_every_log_line_has_the_record_format_and_runs_append_to_the_day_file(la
     assert list(l.logdir.iterdir()) == [path]
 
 
-@pytest.mark.parametrize("level,present,absent", [
-    ("2", [], ["INFO ", "VERB "]),        # errors only: a self-check that passes writes nothing
-    ("4", ["INFO "], ["VERB "]),
-    ("6", ["INFO ", "VERB "], []),
+@pytest.mark.parametrize("level, shown, present, absent", [
+    ("2", 2, [], ["INFO ", "VERB "]),        # errors only: a self-check that passes writes nothing
+    ("4", 4, ["INFO "], ["VERB "]),
+    ("6", 6, ["INFO ", "VERB "], []),
+    ("7", 0, [], ["INFO ", "VERB "]),
+    ("-1", 0, [], ["INFO ", "VERB "]),
+    (6, 4, ["INFO "], ["VERB "]),             # not a string: the default
+    ("x", 4, ["INFO "], ["VERB "]),
+    (None, 4, ["INFO "], ["VERB "]),
 ])
-def test_the_level_filters_records(launcher_factory, level, present, absent):
+def test_the_level_filters_records(launcher_factory, level, shown, present, absent):
     l = launcher_factory()
-    l.write_config({"log": {"level": level, "directory": str(l.logdir)}})
+    l.write_config({"log": dict({"directory": str(l.logdir)}, **({} if level is None else {"level": level}))})
     code, out, _ = l.run(check())
-    assert code == 0 and ("con nivel %s " % level) in out
+    assert code == 0 and ("Iniciando aplicativo con nivel %d en archivo " % shown) in out
     path = l.logdir / day_log_name()
     text = path.read_text(encoding="utf-8-sig") if path.exists() else ""
-    for sev in present:
-        assert (" " + sev + " [") in text
-    for sev in absent:
-        assert (" " + sev + " [") not in text
-
-
-@pytest.mark.parametrize("level,shown", [("7", 0), ("-1", 0), (6, 4), ("x", 4), (None, 4)])
-def test_out_of_range_and_unreadable_levels(launcher_factory, level, shown):
-    l = launcher_factory()
-    log = {"directory": str(l.logdir)}
-    if level is not None:
-        log["level"] = level
-    l.write_config({"log": log})
-    code, out, _ = l.run(check())
-    assert code == 0
-    assert "Iniciando aplicativo con nivel %d en archivo " % shown in out
-    path = l.logdir / day_log_name()
-    text = path.read_text(encoding="utf-8-sig") if path.exists() else ""
-    if shown == 0:
-        assert text == ""
-    else:
-        assert "verificación de componentes" in text and " VERB  [" not in text
+    assert all((" %s [" % sev) in text for sev in present) and not any((" %s [" % sev) in text for sev in absent)
+    assert ("verificación de componentes" in text) == ("INFO " in present)
+    assert (text == "") == (shown in (0, 2))
 
 
 def test_a_log_directory_without_separator_gets_one_and_a_missing_one_loses_records(launcher_factory):
@@ -215,19 +172,13 @@ def test_a_log_directory_without_separator_gets_one_and_a_missing_one_loses_reco
     assert ("en archivo %s/%s" % (unusable, day_log_name())) in out
 
 
-def test_without_log_settings_the_log_lies_beside_the_program(tmp_path):
-    prog = tmp_path / "prog"
-    prog.mkdir()
-    shutil.copy2(STAGE / "conlaunch", prog / "conlaunch")
-    l = Launcher(tmp_path / "w")
-    (l.workdir / "application.config").write_text("{}", encoding="utf-8")
-    l.program = prog / "conlaunch"
-    try:
-        code, out, _ = l.run(check())
-    finally:
-        l.stop()
+def test_without_log_settings_the_log_lies_beside_the_program(launcher_factory, tmp_path):
+    l = launcher_factory(config={})
+    l.write_config("{}")
+    l.program = program_copy(tmp_path)
+    code, out, _ = l.run(check())
     assert code == 0
-    path = prog / day_log_name()
+    path = tmp_path / "prog" / day_log_name()
     assert "Iniciando aplicativo con nivel 4 en archivo %s\n" % path in out
     text = "\n".join(log_lines(path))
     assert "Petición para realizar verificación de componentes" in text and " VERB  [" not in text

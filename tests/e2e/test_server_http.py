@@ -1,26 +1,30 @@
 """Static files: the real launcher serves its html/ folder and nothing outside it,
 answers one request per connection, and keeps its footing on malformed HTTP."""
 import os
+import shutil
 import signal
 
 import pytest
 
-from server_support import config, echo_mode, free_port, http_get, private_program, raw_http, start
+from zelvo_harness import STAGE, echo_request, http_get, raw_http
 
 SECRET = b"secreto fuera de html"
 PAGE = b"<!DOCTYPE html><title>inicio</title>"
+DATA = bytes(range(256)) * 64
 
 
 @pytest.fixture
-def served(launcher_factory, tmp_path):
+def served(serve, tmp_path):
     """A private copy of conlaunch whose html/ holds known files and links, with a
     secret file beside the folder; serving in echo mode until the test ends."""
-    program, html = private_program(tmp_path / "prog")
+    html = tmp_path / "prog" / "html"
+    html.mkdir(parents=True)
+    shutil.copy2(STAGE / "conlaunch", tmp_path / "prog" / "conlaunch")
     (html / "index.html").write_bytes(PAGE)
     (html / "estilo.css").write_text("body{}")
     (html / "app.js").write_text("1;")
     (html / "logo.PNG").write_bytes(b"\x89PNG")
-    (html / "datos.bin").write_bytes(bytes(range(256)) * 64)
+    (html / "datos.bin").write_bytes(DATA)
     (html / "sub").mkdir()
     (html / "sub" / "index.html").write_text("sub")
     (html / "vacia").mkdir()
@@ -29,49 +33,45 @@ def served(launcher_factory, tmp_path):
     os.symlink(tmp_path / "secret.txt", html / "fuera.txt")
     os.symlink(tmp_path, html / "carpeta-fuera")
     os.symlink("index.html", html / "dentro.html")
-    port = free_port()
-    launcher = launcher_factory(config(port))
-    launcher.program = program
-    start(launcher, echo_mode(), port)
-    yield port, html
+    launcher = serve(echo_request(), program=tmp_path / "prog" / "conlaunch")
+    yield launcher.port
     os.kill(launcher.proc.pid, signal.SIGTERM)
-    code, out, err = launcher.wait()
-    assert code == 0, err
+    launcher.ended()
+
+
+SERVED = [  # method, target, status, content type, body
+    ("GET", "/index.html", 200, "text/html", PAGE),
+    ("GET", "/estilo.css", 200, "text/css", b"body{}"),
+    ("GET", "/app.js", 200, "text/javascript", b"1;"),
+    ("GET", "/logo.PNG", 200, "image/png", b"\x89PNG"),
+    ("GET", "/datos.bin", 200, "application/octet-stream", DATA),  # byte for byte
+    ("GET", "/index.html?eyJwb3J0IjoiMSJ9", 200, "text/html", PAGE),  # the page's parameters change nothing
+    ("GET", "/", 200, "text/html", PAGE),  # a folder answers with its index
+    ("GET", "/sub/", 200, "text/html", b"sub"),
+    ("GET", "/dentro.html", 200, "text/html", PAGE),  # a link that stays inside the folder is followed
+    ("HEAD", "/index.html", 200, "text/html", b""),
+    ("GET", "/vacia/", 404, None, None),
+    ("GET", "/no-existe.html", 404, None, None),
+]
 
 
 def test_files_are_served_with_their_type_and_the_connection_closes(served):
-    port, html = served
-    status, headers, body = http_get(port, "/index.html")
-    assert status == 200 and body == PAGE
-    assert headers["content-type"].startswith("text/html")
-    assert headers["content-length"] == str(len(PAGE))
-    assert headers.get("connection", "").lower() == "close"
-    for target, kind in (("/estilo.css", "text/css"), ("/app.js", "text/javascript"), ("/logo.PNG", "image/png"),
-                         ("/datos.bin", "application/octet-stream")):
-        status, headers, body = http_get(port, target)
-        assert status == 200 and headers["content-type"].startswith(kind), target
-    # Binary content comes back byte for byte.
-    assert http_get(port, "/datos.bin")[2] == (html / "datos.bin").read_bytes()
-    # A query string (the test page's parameters) does not change the file.
-    assert http_get(port, "/index.html?eyJwb3J0IjoiMSJ9")[2] == PAGE
-
-
-def test_folders_answer_with_their_index_and_head_has_no_body(served):
-    port, _ = served
-    assert http_get(port, "/")[2] == PAGE
-    assert http_get(port, "/sub/")[2] == b"sub"
+    port = served
+    for method, target, status, kind, body in SERVED:
+        got, headers, data = http_get(port, target, method=method)
+        assert got == status, target
+        if status == 200:
+            assert headers["content-type"].startswith(kind) and data == body, target
+            assert headers["content-length"] == str(len(PAGE if method == "HEAD" else body)), target
+            assert headers["connection"].lower() == "close"
     status, headers, _ = http_get(port, "/sub")
     assert status == 301 and headers["location"] == "/sub/"
-    assert http_get(port, "/vacia/")[0] == 404
-    status, headers, body = http_get(port, "/index.html", method="HEAD")
-    assert status == 200 and body == b"" and headers["content-length"] == str(len(PAGE))
-    assert http_get(port, "/no-existe.html")[0] == 404
     status, headers, _ = http_get(port, "/index.html", method="POST", headers=("Content-Length: 0",))
     assert status == 405 and "GET" in headers["allow"]
 
 
 def test_no_request_reads_outside_the_folder(served):
-    port, _ = served
+    port = served
     attempts = [
         "/../secret.txt", "/../../secret.txt", "/sub/../../secret.txt", "/./../secret.txt",
         "/%2e%2e/secret.txt", "/%2E%2E/secret.txt", "/.%2e/secret.txt", "/%2e%2e%2fsecret.txt",
@@ -85,12 +85,10 @@ def test_no_request_reads_outside_the_folder(served):
         status, _, body = http_get(port, target)
         assert status in (400, 404), (target, status)
         assert SECRET not in body and b"root:" not in body, target
-    # A link that stays inside the folder is followed.
-    assert http_get(port, "/dentro.html")[2] == PAGE
 
 
 def test_malformed_requests_are_refused_and_the_server_goes_on(served):
-    port, _ = served
+    port = served
     malformed = [
         b"\x00\x01\x02garbage\r\n\r\n",
         b"GET\r\n\r\n",

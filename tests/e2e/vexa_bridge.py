@@ -1,19 +1,12 @@
 """The launcher in server mode hosting the card plug-in against the simulated card, for the
-card page test and the card demo: a private working folder (configuration, registry file,
-HOME, runtime and state folders), PCSCLITE_CSOCK_NAME of a private pcscd, and a WebSocket
-client that sends one command and returns the JSON reply. Stopped by its process id."""
-import asyncio
+card tests, the card demo and the card benchmark: a private working folder (configuration,
+registry file, HOME, runtime and state folders), PCSCLITE_CSOCK_NAME of a private pcscd, and
+a WebSocket client that sends one command and returns the JSON reply. Stopped by its id."""
 import json
-import os
-import signal
-import subprocess
 from pathlib import Path
 
-import websockets
+from zelvo_harness import BASEKEY, STAGE, WAIT, Launcher, free_port, run_request, session, talk, write_registry
 
-from zelvo_harness import b64json, free_port, wait_listening, write_registry
-
-BASEKEY = "SOFTWARE\\Zelvo\\"
 PLUGIN = "vexa-tools.so"
 READ_ALL = "read abi dg1 dg2 dg7"
 
@@ -29,86 +22,74 @@ def missing_parts(stage):
                              stage / "html" / "card.html") if not p.exists()]
 
 
-class VexaBridge:
-    def __init__(self, stage, workdir, pcscd_env, idletimeout=60000, wait=20.0, sanitize=False):
-        self.stage = Path(stage)
-        self.work = Path(workdir)
-        self.wait = wait
-        self.port = free_port()
-        self.proc = None
-        self.plugin = self.stage / "plugins" / PLUGIN
-        for d in ("logs", "home", "run", "state"):
-            (self.work / d).mkdir(parents=True, exist_ok=True)
-        config = {"port": str(self.port), "idletimeout": str(idletimeout), "basekey": BASEKEY,
-                  "log": {"level": "6", "directory": str(self.work / "logs")}}
-        (self.work / "application.config").write_text(json.dumps(config), encoding="utf-8")
-        registry = write_registry(self.work / "zelvo.reg",
-                                  {BASEKEY + "vexa": {"RuntimeLib": str(self.plugin)}})
-        self.env = dict(os.environ)
-        for var in ("DISPLAY", "WAYLAND_DISPLAY"):
-            self.env.pop(var, None)
-        self.env.update(PCSCLITE_CSOCK_NAME=pcscd_env["PCSCLITE_CSOCK_NAME"],
-                        ZELVO_REGISTRY=str(registry), HOME=str(self.work / "home"),
-                        XDG_RUNTIME_DIR=str(self.work / "run"),
-                        XDG_STATE_HOME=str(self.work / "state"))
-        if sanitize:
-            self.env.setdefault("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0")
+def parsed(reply):
+    try:
+        return json.loads(reply)
+    except ValueError:
+        raise BridgeError("respuesta que no es JSON: %r" % reply[:200])
+
+
+class VexaBridge(Launcher):
+    # The console build logs every message it relays, photos included: its output goes to
+    # files, since a pipe nobody reads while the page waits would fill and stall it.
+    def __init__(self, stage, workdir, pcscd_env, idletimeout=60000, env=None):
+        workdir = Path(workdir)
+        workdir.mkdir(parents=True, exist_ok=True)
+        registry = write_registry(workdir / "zelvo.reg",
+                                  {BASEKEY + "vexa": {"RuntimeLib": str(Path(stage) / "plugins" / PLUGIN)}})
+        config = {"port": str(free_port()), "idletimeout": str(idletimeout), "basekey": BASEKEY}
+        super().__init__(workdir, config=config, registry=registry, program=Path(stage) / "conlaunch",
+                         env=dict(env or {}, PCSCLITE_CSOCK_NAME=pcscd_env["PCSCLITE_CSOCK_NAME"]), to_files=True)
 
     def start(self):
-        # The console build logs every message it relays, photos included: its output goes
-        # to files, since a pipe nobody reads while the page waits would fill and stall it.
-        with open(self.work / "stdout.txt", "wb") as out, open(self.work / "stderr.txt", "wb") as err:
-            self.proc = subprocess.Popen(
-                [str(self.stage / "conlaunch"),
-                 "zelvo://run/" + b64json({"type": "windows", "name": "vexa"})],
-                cwd=self.work, env=self.env, stdin=subprocess.PIPE, stdout=out, stderr=err)
-        if not wait_listening(self.port, self.proc, self.wait):
-            code, out, err = self.finish()
-            raise BridgeError("el lanzador no abrió el puerto %d (código %s)\n%s\n%s"
-                              % (self.port, code, out, err))
-        return self
+        try:
+            return self.serve(run_request("vexa"))
+        except AssertionError as e:
+            raise BridgeError("el lanzador no abrió el puerto %d: %s" % (self.port, e))
 
     def page_url(self, page="card.html"):
         return "http://localhost:%d/%s" % (self.port, page)
 
-    def finish(self, timeout=None):
-        """Answers the console build's closing prompt and waits for the end."""
+    def finish(self, timeout=WAIT):
+        """Answers the console build's closing prompt; (exit code, stdout, stderr) at the end."""
         try:
-            self.proc.communicate(b"\n", timeout=timeout or self.wait)
-        except subprocess.TimeoutExpired:
+            return self.wait(timeout)
+        except Exception:
             self.stop()
-        return self.proc.returncode, self.output("stdout.txt"), self.output("stderr.txt")
+            return self.proc.returncode, self.output("stdout.txt"), self.output("stderr.txt")
 
     def output(self, name="stderr.txt"):
-        try:
-            return (self.work / name).read_text(encoding="utf-8", errors="replace")
-        except OSError:
-            return ""
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            try:
-                os.kill(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.proc.wait(timeout=10)
+        path = self.workdir / name
+        return path.read_text(encoding="utf-8", errors="replace") if path.exists() else ""
 
     def plugin_log(self):
-        folder = self.work / "home" / ".vexatools"
         return "".join(p.read_text(encoding="utf-8", errors="replace")
-                       for p in sorted(folder.glob("*.log"))) if folder.is_dir() else ""
-
-    async def _ask(self, command):
-        async with websockets.connect("ws://localhost:%d/" % self.port, origin="http://localhost",
-                                      max_size=None, open_timeout=self.wait,
-                                      close_timeout=self.wait, ping_interval=None) as ws:
-            await ws.send(command)
-            return await asyncio.wait_for(ws.recv(), self.wait * 3)
+                       for p in sorted((self.workdir / "home" / ".vexatools").glob("*.log")))
 
     def ask(self, command=READ_ALL):
         """Sends one command; the reply parsed as JSON."""
-        text = asyncio.run(self._ask(command))
+        return parsed(talk(self.port, command, timeout=WAIT * 3)[0])
+
+
+class CardRuns:
+    """Each call sends one command to the card plug-in, loaded afresh by a launcher
+    run of its own, and checks that the run ends well; the JSON reply."""
+
+    def __init__(self, folder, pcscd, env=None):
+        self.folder, self.pcscd, self.env, self.runs = folder, pcscd, env, []
+
+    def __call__(self, text):
+        bridge = VexaBridge(STAGE, self.folder / ("run%d" % len(self.runs)), self.pcscd.env, env=self.env)
+        self.runs.append(bridge)
         try:
-            return json.loads(text)
-        except ValueError:
-            raise BridgeError("respuesta que no es JSON: %r" % text[:200])
+            # The plug-in answers once and closes the connection.
+            replies, _ = session(bridge.start().port, text, timeout=WAIT * 3)
+            code, _, err = bridge.finish()
+        finally:
+            bridge.stop()
+        assert code == 0 and len(replies) == 1, (replies, err)
+        return parsed(replies[0])
+
+    @property
+    def last(self):
+        return self.runs[-1]

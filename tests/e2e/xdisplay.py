@@ -1,5 +1,6 @@
-"""A private X display (Xvfb) for the dialog tests, xdotool to drive it, and the
-dialog program run on it. Every process started here is stopped by its pid."""
+"""A private X display (Xvfb) for the dialog tests and tools/dialog-screenshots,
+xdotool to drive it, and the dialog program run on it. Every process started here
+is stopped by its pid."""
 import ctypes
 import ctypes.util
 import os
@@ -7,11 +8,8 @@ import re
 import signal
 import subprocess
 import time
-from pathlib import Path
 
-import pytest
-
-from zelvo_harness import STAGE, WAIT, SANITIZE
+from zelvo_harness import SANITIZE, STAGE, WAIT, wait_for
 
 DIALOG = STAGE / "zelvo-dialog"
 
@@ -33,6 +31,13 @@ def _kill(proc, gently=False):
     except ProcessLookupError:
         pass
     proc.wait(timeout=10)
+
+
+def dialog_env(env):
+    """The environment for zelvo-dialog. Built with ASan, it checks for leaks as
+    the launcher's children do; the program itself leaves the toolkit's one-time
+    allocations out of the report (a report would change its exit code)."""
+    return dict(env, ASAN_OPTIONS="detect_leaks=1:abort_on_error=0") if SANITIZE else dict(env)
 
 
 class XDisplay:
@@ -69,51 +74,34 @@ class XDisplay:
             "GTK_THEME": "Adwaita",
             "LANG": "C.UTF-8",
         })
-        if SANITIZE:
-            self.env.setdefault("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0")
+        self.env = dialog_env(self.env)
 
     def stop(self):
         _kill(self.proc, gently=True)
 
-    # -- xdotool --------------------------------------------------------------
     def xdotool(self, *args):
-        done = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=WAIT)
-        return done.stdout
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=WAIT).stdout
 
     def windows(self, title_regex):
         """Ids of the visible windows whose title matches (an extended regular expression)."""
         return [int(w) for w in self.xdotool("search", "--onlyvisible", "--name", title_regex).split()]
 
     def wait_window(self, title_regex, timeout=WAIT):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            found = self.windows(title_regex)
-            if found:
-                return found[0]
-            time.sleep(0.05)
-        raise AssertionError("no window titled %r appeared" % title_regex)
+        if not wait_for(lambda: self.windows(title_regex), timeout):
+            raise AssertionError("no window titled %r appeared" % title_regex)
+        return self.windows(title_regex)[0]
 
     def wait_no_window(self, title_regex, timeout=WAIT):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            if not self.windows(title_regex):
-                return
-            time.sleep(0.05)
-        raise AssertionError("the window titled %r is still open" % title_regex)
+        if not wait_for(lambda: not self.windows(title_regex), timeout):
+            raise AssertionError("the window titled %r is still open" % title_regex)
 
     def wait_focus(self, window, timeout=WAIT):
         """Waits until `window` has the keyboard. With no window manager GTK takes
         it itself when a window is presented; give it by hand only if it did not."""
-        end = time.monotonic() + timeout
-        asked = False
-        while time.monotonic() < end:
-            if self.xdotool("getwindowfocus").strip() == str(window):
-                return
-            if not asked and time.monotonic() > end - timeout + 2:
-                self.xdotool("windowfocus", str(window))
-                asked = True
-            time.sleep(0.05)
-        raise AssertionError("window %d did not get the keyboard" % window)
+        if not wait_for(lambda: self.xdotool("getwindowfocus").strip() == str(window), 2):
+            self.xdotool("windowfocus", str(window))
+            if not wait_for(lambda: self.xdotool("getwindowfocus").strip() == str(window), timeout):
+                raise AssertionError("window %d did not get the keyboard" % window)
 
     def key(self, *keys):
         self.xdotool("key", "--delay", "40", *keys)
@@ -143,39 +131,46 @@ class XDisplay:
                              timeout=WAIT).stdout
         return out.split("=", 1)[1].strip() if "=" in out else ""
 
-    def screen_size(self):
-        out = self.xdotool("getdisplaygeometry").split()
-        return int(out[0]), int(out[1])
-
     def assert_centred(self, window):
         """Centred on the screen, give or take the pixel lost halving an odd size."""
         x, y, w, h = self.geometry(window)
-        sw, sh = self.screen_size()
+        sw, sh = map(int, self.xdotool("getdisplaygeometry").split())
         assert abs(2 * x + w - sw) <= 1 and abs(2 * y + h - sh) <= 1, (x, y, w, h)
 
     def close_window(self, window):
-        """What a window manager sends when the user closes a window from its frame."""
-        _send_delete_window(self.name, window)
+        """What a window manager sends when the user closes a window from its frame:
+        WM_DELETE_WINDOW, through Xlib (xdotool only destroys or kills windows)."""
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        dpy = x11.XOpenDisplay(self.name.encode())
+        assert dpy, "cannot open display " + self.name
+        try:
+            event = _XClientMessageEvent(type=33, window=window, format=32,  # ClientMessage
+                                         message_type=x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0))
+            event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)  # data[1]: CurrentTime
+            x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+            x11.XFlush(dpy)
+        finally:
+            x11.XCloseDisplay(dpy)
 
-    # -- the dialog program ---------------------------------------------------
     def dialog(self, *args, program=DIALOG):
         return DialogProcess(self, [str(program), *args])
 
 
-def dialog_env(env):
-    """The environment for zelvo-dialog. Built with ASan, it checks for leaks as
-    the launcher's children do; the program itself leaves the toolkit's one-time
-    allocations out of the report (a report would change its exit code)."""
-    env = dict(env)
-    if SANITIZE:
-        env["ASAN_OPTIONS"] = "detect_leaks=1:abort_on_error=0"
-    return env
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
 
 
 class DialogProcess:
     def __init__(self, display, argv):
-        self.proc = subprocess.Popen(argv, env=dialog_env(display.env), stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proc = subprocess.Popen(argv, env=display.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
 
     def running(self):
         return self.proc.poll() is None
@@ -191,64 +186,3 @@ class DialogProcess:
 
     def stop(self):
         _kill(self.proc)
-
-
-# WM_DELETE_WINDOW through Xlib: xdotool only destroys or kills windows.
-class _XClientMessageEvent(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-
-class _XEvent(ctypes.Union):
-    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
-
-
-def _send_delete_window(display_name, window):
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(_XEvent)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    dpy = x11.XOpenDisplay(display_name.encode())
-    if not dpy:
-        raise RuntimeError("cannot open display " + display_name)
-    try:
-        event = _XEvent()
-        event.xclient.type = 33  # ClientMessage
-        event.xclient.window = window
-        event.xclient.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
-        event.xclient.format = 32
-        event.xclient.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
-        event.xclient.data[1] = 0  # CurrentTime
-        x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
-        x11.XFlush(dpy)
-    finally:
-        x11.XCloseDisplay(dpy)
-
-
-@pytest.fixture(scope="module")
-def xdisplay():
-    if not DIALOG.exists():
-        pytest.skip("zelvo-dialog is not built")
-    display = XDisplay()
-    yield display
-    display.stop()
-
-
-@pytest.fixture
-def dialogs(xdisplay):
-    """Starts dialogs on the test display and stops any still running afterwards."""
-    started = []
-
-    def start(*args, **kw):
-        d = xdisplay.dialog(*args, **kw)
-        started.append(d)
-        return d
-
-    yield start
-    for d in started:
-        d.stop()
