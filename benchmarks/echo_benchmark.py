@@ -1,14 +1,14 @@
 #!/usr/bin/python3
-"""Echo benchmark: the launcher hosting the echo plug-in, side by side with a
-direct Boost.Beast echo server. Prints figures and ratios; never pass/fail.
+"""Echo benchmark: the launcher hosting the echo plug-in and the direct Beast
+echo server, measured alternately (launcher, direct, launcher, direct, ...) by
+the Beast client echo_client. Prints medians, each pair's ratio and the targets;
+never pass/fail.
 
-  cmake --build build --target benchmark
+  cmake --build build --target benchmark          (or: echo_benchmark.py [PAIRS])
 """
-import asyncio
 import json
 import os
 import signal
-import socket
 import statistics
 import subprocess
 import sys
@@ -18,28 +18,30 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
-from zelvo_harness import b64json, free_port, wait_listening  # noqa: E402
-
-import websockets  # noqa: E402
+from zelvo_harness import b64json, free_port, write_registry  # noqa: E402
 
 STAGE = Path(os.environ.get("ZELVO_STAGE", HERE.parent / "build" / "stage"))
 BUILD = Path(os.environ.get("ZELVO_BUILD", STAGE.parent))
 BASEKEY = "SOFTWARE\\ZelvoBench\\"
-ROUNDS = 1000
-MIB = 1 << 20
-BIG = 50 * MIB
+MESSAGE_MIB = 50
+
+# label, figure, target, whether it is met (launcher's median, median ratio as printed)
+ROWS = [
+    ("round trip of a 100-byte text (us)", "latency_us", "ratio <= 1.2", lambda _, r: r <= 1.2),
+    ("throughput of 1 MiB binary messages (MiB/s)", "throughput_mib_s", "ratio >= 0.8", lambda _, r: r >= 0.8),
+    ("start to first answer (ms)", "first_ms", "launcher < 50 ms", lambda v, _: v < 50),
+    ("peak memory echoing one 50 MiB message (MiB)", "peak_mib", "launcher < 3x message",
+     lambda v, _: v < 3 * MESSAGE_MIB),
+]
 
 
-def start_launcher(port):
-    work = Path(tempfile.mkdtemp(prefix="zelvo-bench-"))
+def start_launcher(port, work):
     (work / "application.config").write_text(json.dumps({
         "port": str(port), "idletimeout": "60000", "basekey": BASEKEY,
-        "maxmessagesize": str(2 * BIG), "log": {"level": "2", "directory": str(work)}}))
-    reg = work / "bench.reg"
-    plugin = str(BUILD / "tests" / "fixtures" / "echo-plugin.so")
-    reg.write_text('Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\%secho]\n"RuntimeLib"="%s"\n'
-                   % (BASEKEY, plugin), encoding="utf-8")
-    env = dict(os.environ, ZELVO_REGISTRY=str(reg), XDG_RUNTIME_DIR=str(work))
+        "maxmessagesize": str(2 * MESSAGE_MIB << 20), "log": {"level": "2", "directory": str(work)}}))
+    registry = write_registry(work / "bench.reg", {
+        BASEKEY + "echo": {"RuntimeLib": str(BUILD / "tests" / "fixtures" / "echo-plugin.so")}})
+    env = dict(os.environ, ZELVO_REGISTRY=str(registry), XDG_RUNTIME_DIR=str(work))
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     argument = "zelvo://run/" + b64json({"type": "windows", "name": "echo", "port": str(port)})
@@ -47,95 +49,62 @@ def start_launcher(port):
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def start_direct(port):
+def start_direct(port, _work):
     return subprocess.Popen([str(BUILD / "benchmarks" / "direct_echo_server"), str(port)],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def peak_memory_kib(pid):
-    for line in Path("/proc/%d/status" % pid).read_text().splitlines():
-        if line.startswith("VmHWM:"):
-            return int(line.split()[1])
-    return 0
+def stop(proc):
+    if proc.poll() is None:
+        os.kill(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.kill(proc.pid, signal.SIGKILL)
+            proc.wait()
 
 
-async def measure(port, pid):
+def run(start, work):
+    """One side's figures: a fresh server for the first answer, another for the rest
+    (the launcher serves one page per run)."""
     figures = {}
-    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost",
-                                  max_size=None, compression=None) as ws:
-        text = "x" * 100
-        times = []
-        for _ in range(ROUNDS):
-            t0 = time.perf_counter()
-            await ws.send(text)
-            await ws.recv()
-            times.append(time.perf_counter() - t0)
-        figures["latency_ms"] = statistics.median(times) * 1000
-        block = os.urandom(MIB)
-        t0 = time.perf_counter()
-        for _ in range(50):
-            await ws.send(block)
-            await ws.recv()
-        figures["throughput_mib_s"] = 50 / (time.perf_counter() - t0)
-        before = peak_memory_kib(pid)
-        await ws.send(os.urandom(BIG))
-        await ws.recv()
-        figures["peak_mib"] = max(before, peak_memory_kib(pid)) / 1024
+    for mode in ("first", "measure"):
+        port = free_port()
+        t0 = time.monotonic_ns()  # CLOCK_MONOTONIC, as the client's steady clock
+        proc = start(port, work)
+        try:
+            out = subprocess.run([str(BUILD / "benchmarks" / "echo_client"), mode, str(port),
+                                  str(t0 if mode == "first" else proc.pid)],
+                                 capture_output=True, text=True, timeout=300)
+            if out.returncode != 0:
+                raise RuntimeError(out.stderr.strip())
+            figures.update((name, float(value)) for name, value in (line.split() for line in out.stdout.splitlines()))
+        finally:
+            stop(proc)
     return figures
 
 
-async def first_answer(port, proc, t0):
-    """Seconds from starting the process (t0) to the first echo answer."""
-    while True:
-        try:
-            async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost") as ws:
-                await ws.send("hola")
-                await ws.recv()
-                return time.perf_counter() - t0
-        except OSError:
-            if proc.poll() is not None:
-                raise RuntimeError("the server ended before answering")
-            await asyncio.sleep(0.002)
-
-
-def run(kind):
-    port = free_port()
-    t_start = time.perf_counter()
-    proc = start_launcher(port) if kind == "launcher" else start_direct(port)
-    try:
-        startup = asyncio.run(first_answer(port, proc, t_start))
-        if kind == "launcher":
-            # One page per launcher run: start another for the measurements.
-            proc.wait(timeout=30)
-            port = free_port()
-            proc = start_launcher(port)
-            if not wait_listening(port, proc):
-                raise RuntimeError("the launcher did not listen")
-        figures = asyncio.run(measure(port, proc.pid))
-        figures["startup_ms"] = startup * 1000
-        return figures
-    finally:
-        if proc.poll() is None:
-            os.kill(proc.pid, signal.SIGTERM)
-            try:
-                proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(proc.pid, signal.SIGKILL)
-                proc.wait()
-
-
 def main():
-    direct = run("direct")
-    bridge = run("launcher")
-    rows = [("latency of a 100-byte text, median of %d (ms)" % ROUNDS, "latency_ms"),
-            ("throughput of 1 MiB binary messages (MiB/s)", "throughput_mib_s"),
-            ("start to first answer (ms)", "startup_ms"),
-            ("peak memory echoing one 50 MiB message (MiB)", "peak_mib")]
-    print("%-52s %12s %12s %8s" % ("", "launcher", "direct", "ratio"))
-    for label, key in rows:
-        ratio = bridge[key] / direct[key] if direct[key] else float("nan")
-        print("%-52s %12.2f %12.2f %8.2f" % (label, bridge[key], direct[key], ratio))
-    print("peak memory / message size: %.2f" % (bridge["peak_mib"] / 50))
+    pairs = int(sys.argv[1]) if len(sys.argv) > 1 else 7
+    launcher, direct = [], []
+    with tempfile.TemporaryDirectory(prefix="zelvo-bench-") as work:
+        for _ in range(pairs):
+            launcher.append(run(start_launcher, Path(work)))
+            direct.append(run(start_direct, Path(work)))
+    print("%d pairs, launcher and direct server alternately; medians, and the median of the pairs' ratios"
+          % pairs)
+    print("%-50s %10s %10s %7s  %s" % ("", "launcher", "direct", "ratio", "target"))
+    for label, key, target, met in ROWS:
+        ratios = [a[key] / b[key] for a, b in zip(launcher, direct)]
+        ours, theirs, ratio = (statistics.median(x) for x in
+                               ([f[key] for f in launcher], [f[key] for f in direct], ratios))
+        print("%-50s %10.1f %10.1f %7.2f  %s: %s" % (label, ours, theirs, ratio, target,
+                                                    "met" if met(ours, round(ratio, 2)) else "MISSED"))
+    print("peak memory / message size: %.2f" % (statistics.median(f["peak_mib"] for f in launcher) / MESSAGE_MIB))
+    print("ratio of each pair (launcher / direct):")
+    for label, key, _, _ in ROWS:
+        print("  %-48s %s" % (label.split(" (")[0],
+                              " ".join("%.2f" % (a[key] / b[key]) for a, b in zip(launcher, direct))))
     return 0
 
 
