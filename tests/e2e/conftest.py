@@ -11,6 +11,14 @@ sys.path.insert(0, str(ROOT / "tools" / "virtual-card"))
 import pcsc_fixture  # noqa: E402
 
 
+@pytest.fixture(scope="session", autouse=True)
+def own_cache(tmp_path_factory):
+    """The simulated card caches the images it draws: in the run's folder, not the home."""
+    with pytest.MonkeyPatch.context() as mp:
+        mp.setenv("XDG_CACHE_HOME", str(tmp_path_factory.mktemp("cache")))
+        yield
+
+
 @pytest.fixture
 def launcher_factory(tmp_path):
     """Makes Launcher objects in the test's own folder and stops them all after it."""
