@@ -61,7 +61,7 @@ def peak_memory_kib(pid):
 
 async def measure(port, pid):
     figures = {}
-    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost",
+    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost:%d" % port,
                                   max_size=None, compression=None) as ws:
         text = "x" * 100
         times = []
@@ -88,7 +88,7 @@ async def first_answer(port, proc, t0):
     """Seconds from starting the process (t0) to the first echo answer."""
     while True:
         try:
-            async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost") as ws:
+            async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost:%d" % port) as ws:
                 await ws.send("hola")
                 await ws.recv()
                 return time.perf_counter() - t0

@@ -105,6 +105,11 @@ TEST(DocumentRootFind, FindsFilesFoldersAndLinksThatStayInside) {
     EXPECT_EQ(size, 3u);
     EXPECT_EQ(documents.find("/sub?x=1", path, size), L::redirect);
     EXPECT_EQ(path, "/sub/?x=1");
+    // The Location always names this server: "//sub/" would be the host "sub".
+    for (const char* target : {"//sub", "///sub", "/./sub", "//%73ub", "/%2Fsub"}) {
+        EXPECT_EQ(documents.find(target, path, size), L::redirect) << target;
+        EXPECT_EQ(path, "/sub/") << target;
+    }
     EXPECT_EQ(documents.find("/vacia/", path, size), L::notFound);
     EXPECT_EQ(documents.find("/dentro.html", path, size), L::file);
     EXPECT_EQ(documents.find("/no-existe", path, size), L::notFound);

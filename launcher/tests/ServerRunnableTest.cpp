@@ -39,10 +39,11 @@ protected:
         unsetenv("ZELVO_REGISTRY");
         std::filesystem::remove_all(dir_);
     }
-    void writeLocalConfig(const std::string& json) {
+    void writeLocalConfig(const std::string& json, const std::string& description = "") {
         std::ofstream(dir_ / "local.json") << json;
         std::ofstream(dir_ / "test.reg") << "Windows Registry Editor Version 5.00\n\n"
                                          << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\echo]\n"
+                                         << "\"Description\"=\"" << description << "\"\n"
                                          << "\"application.config\"=\"" << (dir_ / "local.json").string() << "\"\n";
     }
     std::filesystem::path dir_;
@@ -154,6 +155,14 @@ TEST_F(Registry, AdditionalConfigurationFile) {
     EXPECT_TRUE(log.contains("No se encontró un valor válido para el archivo de configuración adicional"));
     create(R"({})", runRequest(R"({"type":"windows","name":"echo"})"));
     EXPECT_TRUE(log.contains("No se leerá información de configuracion adicional"));
+}
+
+TEST_F(Registry, AllowedSitesAddUpAndTheDescriptionNamesTheApplication) {
+    writeLocalConfig(R"({"allowedorigins":["https://b.gob"]})", "el lector de DNI");
+    const char config[] = R"({"basekey":"SOFTWARE\\Zelvo\\","allowedorigins":["https://a.gob"]})";
+    auto merged = create(config, runRequest(R"({"type":"windows","name":"echo"})"));
+    EXPECT_EQ(merged->serverParams().allowedorigins, (std::vector<std::string>{"https://a.gob", "https://b.gob"}));
+    EXPECT_EQ(merged->serverParams().description, "el lector de DNI");
 }
 
 TEST_F(Registry, NoConfigurationReaderKeepsDefaults) {

@@ -113,7 +113,7 @@ def test_the_installed_conlaunch_serves_a_test_request_with_the_example_configur
         assert wait_listening(port, l.proc)
 
         async def talk():
-            async with connect(port) as ws:
+            async with connect(port, origin="http://localhost:%d" % port) as ws:  # the test page's own
                 await ws.send("hola")
                 assert await ws.recv() == "hola recibido"
                 await ws.send(b"12345")

@@ -99,7 +99,7 @@ class VexaBridge:
                        for p in sorted(folder.glob("*.log"))) if folder.is_dir() else ""
 
     async def _ask(self, command):
-        async with websockets.connect("ws://localhost:%d/" % self.port, origin="http://localhost",
+        async with websockets.connect("ws://localhost:%d/" % self.port, origin="http://localhost:%d" % self.port,
                                       max_size=None, open_timeout=self.wait,
                                       close_timeout=self.wait, ping_interval=None) as ws:
             await ws.send(command)

@@ -71,6 +71,8 @@ class Launcher:
         if config is not None:
             cfg = dict(config)
             cfg.setdefault("log", {"level": "6", "directory": str(self.logdir)})
+            # The tests' pages name themselves "http://localhost"; the site permission has tests of its own.
+            cfg.setdefault("allowedorigins", ["http://localhost"])
             (self.workdir / "application.config").write_text(json.dumps(cfg), encoding="utf-8")
         self.env = dict(os.environ)
         for var in ("DISPLAY", "WAYLAND_DISPLAY"):
@@ -79,6 +81,7 @@ class Launcher:
         runtime.mkdir(exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = str(runtime)
         self.env["XDG_STATE_HOME"] = str(self.workdir / "state")
+        self.env["XDG_CONFIG_HOME"] = str(self.workdir / "config")
         self.env["HOME"] = str(self.workdir / "home")
         (self.workdir / "home").mkdir(exist_ok=True)
         self.env["ZELVO_REGISTRY"] = str(registry) if registry else str(self.workdir / "none.reg")

@@ -31,6 +31,10 @@ TEST(DialogCommand, RefusesIncompleteOrUnknownArguments) {
     EXPECT_EQ(DialogCommand::parse({"pin", "--type", "Auth"}).error, "Tipo de PIN no válido: Auth");
     EXPECT_EQ(DialogCommand::parse({"pin", "--type", "auth", "--secure"}).error, "Opción desconocida: --secure");
     EXPECT_EQ(DialogCommand::parse({"browser", "Firefox"}).error, "Falta la opción --title");
+    EXPECT_EQ(DialogCommand::parse({"consent", "--origin", "https://a.gob"}).error, "Falta la opción --application");
+    auto p = DialogCommand::parse({"consent", "--application", "--origin", "--origin", "https://a.gob"});
+    ASSERT_TRUE(p.command && p.command->kind == DialogCommand::Kind::consent) << p.error;
+    EXPECT_EQ(p.command->origin + " " + p.command->text, "https://a.gob --origin");
 }
 
 TEST(DialogCommand, ReadsThePinType) {
