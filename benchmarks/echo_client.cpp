@@ -51,9 +51,10 @@ void connect(WebSocket& ws, unsigned short port) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ws.next_layer().set_option(tcp::no_delay(true));
-    // The launcher admits only connections that come from a page.
-    ws.set_option(websocket::stream_base::decorator(
-        [](websocket::request_type& request) { request.set(http::field::origin, "http://localhost"); }));
+    // The launcher admits pages of its own origin without asking the user.
+    ws.set_option(websocket::stream_base::decorator([port](websocket::request_type& request) {
+        request.set(http::field::origin, "http://localhost:" + std::to_string(port));
+    }));
     ws.read_message_max(2 * bigMessage);
     ws.auto_fragment(false);
     ws.write_buffer_bytes(mib);  // masked writes go out in chunks of this size

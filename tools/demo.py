@@ -71,7 +71,7 @@ class DemoLauncher:
 
 async def echo_exchange(port):
     import websockets
-    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost") as ws:
+    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost:%d" % port) as ws:
         await ws.send("hola")
         print("  enviado: hola            -> respuesta: %s" % await ws.recv())
         await ws.send(b"\x01\x02\x03\x04\x05")

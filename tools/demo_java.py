@@ -32,7 +32,7 @@ def this_machines_jvm(build):
 
 async def exchange(port):
     import websockets
-    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost") as ws:
+    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost:%d" % port) as ws:
         await ws.send("hola desde la página")
         print("  enviado: texto           -> respuesta: %s" % await ws.recv())
         await ws.send(b"\x01\x02\x03\x04\x05")

@@ -21,7 +21,7 @@ BASEKEY = "SOFTWARE\\Zelvo\\"
 
 async def sign_exchange(port, options, document):
     import websockets
-    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost", max_size=None,
+    async with websockets.connect("ws://127.0.0.1:%d/" % port, origin="http://localhost:%d" % port, max_size=None,
                                   open_timeout=30, close_timeout=30) as ws:
         await ws.send(json.dumps(options))
         print("  enviado: opciones de firma (texto)  %s" % json.dumps({k: v for k, v in options.items()

@@ -27,8 +27,8 @@ std::string dialogProgram(const void* anchor) {
     return "zelvo-dialog";
 }
 
-DialogResult runDialog(const std::vector<std::string>& args, const void* anchor) {
-    DialogResult result;
+DialogChild startDialog(const std::vector<std::string>& args, const void* anchor) {
+    DialogChild child;
     std::string program = dialogProgram(anchor);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -36,7 +36,7 @@ DialogResult runDialog(const std::vector<std::string>& args, const void* anchor)
     argv.push_back(nullptr);
 
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return result;
+    if (pipe2(out, O_CLOEXEC) != 0) return child;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -49,13 +49,24 @@ DialogResult runDialog(const std::vector<std::string>& args, const void* anchor)
     close(out[1]);
     if (rc != 0) {
         close(out[0]);
-        return result;
+        return child;
     }
+    child.pid = pid;
+    child.output = out[0];
+    return child;
+}
+
+DialogResult runDialog(const std::vector<std::string>& args, const void* anchor) {
+    DialogResult result;
+    DialogChild child = startDialog(args, anchor);
+    if (child.pid < 0) return result;
+    const int output = child.output;
+    const pid_t pid = child.pid;
     char buf[4096];
     // The answer may hold PINs: grow by hand so no copy is left behind in freed memory.
     result.output.reserve(sizeof buf);
     for (;;) {
-        ssize_t n = read(out[0], buf, sizeof buf);
+        ssize_t n = read(output, buf, sizeof buf);
         if (n > 0) {
             size_t need = result.output.size() + static_cast<size_t>(n);
             if (need > result.output.capacity()) {
@@ -73,7 +84,7 @@ DialogResult runDialog(const std::vector<std::string>& args, const void* anchor)
         }
     }
     std::memset(buf, 0, sizeof buf);
-    close(out[0]);
+    close(output);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

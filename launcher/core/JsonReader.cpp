@@ -163,7 +163,11 @@ bool JsonReader::readStringList(const picojson::value& value, const std::string&
     return true;
 }
 
-bool JsonReader::readArchive(std::vector<std::string>& out) const { return readStringList(field("archive"), "archive", out); }
+bool JsonReader::readArchive(std::vector<std::string>& out) const { return readList("archive", out); }
+
+bool JsonReader::readList(const std::string& name, std::vector<std::string>& out) const {
+    return readStringList(field(name), name, out);
+}
 
 bool JsonReader::readVmOptions(std::vector<std::string>& out) const {
     const picojson::value& java = field("java");

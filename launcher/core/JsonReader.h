@@ -23,6 +23,8 @@ public:
     bool read(const std::string& name, bool& out) const;
     // "archive": the string elements appended in order; true whenever it is an array.
     bool readArchive(std::vector<std::string>& out) const;
+    // Any list of strings, as readArchive.
+    bool readList(const std::string& name, std::vector<std::string>& out) const;
     // "java" -> "vmoptions": as readArchive.
     bool readVmOptions(std::vector<std::string>& out) const;
     // "log" -> "level" as an integer; 0 on failure.

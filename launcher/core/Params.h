@@ -18,6 +18,11 @@ struct ServerRunnableParams {
     std::string bindaddress = "127.0.0.1";
     // Largest accepted WebSocket message in bytes.
     uint64_t maxmessagesize = 134217728;
+    // Sites admitted without asking the user ("https://a.gob", "https://*.a.gob", "null").
+    std::vector<std::string> allowedorigins;
+    // What the consent window says a site wants to use: the registry's
+    // "Description" of the application, else its name.
+    std::string description;
 };
 
 // Web parameter set, from the request's payload.

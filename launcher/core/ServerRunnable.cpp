@@ -24,6 +24,7 @@ void readNetworkParams(const JsonReader& config, ServerRunnableParams& params) {
         std::string address;
         if (config.read("bindaddress", address) && !address.empty()) params.bindaddress = address;
     }
+    if (config.has("allowedorigins")) config.readList("allowedorigins", params.allowedorigins);
     if (config.has("maxmessagesize")) {
         int size = 0;
         if (config.read("maxmessagesize", size)) {
@@ -101,6 +102,9 @@ void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::
         LOG_INFO("ServerRunnable::loadLocalParameters") << "No se leerá información de configuracion adicional";
         return;
     }
+    std::string description;
+    if (zelvo::readRegistryString(basekey + name, "Description", description) && !description.empty())
+        params.description = description;
     std::string path;
     if (!zelvo::readRegistryString(basekey + name, "application.config", path)) {
         LOG_WARN("ServerRunnable::loadLocalParameters")
@@ -125,6 +129,8 @@ void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::
     if (local->readVmOptions(vmoptions)) params.vmoptions = vmoptions;
     std::string classpath;
     if (local->read("java", "classpath", classpath)) params.classpath += ":" + classpath;
+    // The installer of one application may add the sites of its maker.
+    if (local->has("allowedorigins")) local->readList("allowedorigins", params.allowedorigins);
 }
 
 std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, const JsonReader* config) {
@@ -137,6 +143,7 @@ std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, co
     std::unique_ptr<JsonReader> webReader = getWebReaderParams(argv[1]);
     AppWebParams web;
     loadWebParams(webReader.get(), web);
+    server.description = web.name;
     loadLocalParameters(server.basekey, web.name, server);
 
     LOG_VERBOSE("ServerRunnable::create") << "Parámetros encontrados";
@@ -164,6 +171,8 @@ std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, co
     LOG_VERBOSE("ServerRunnable::create") << "server.java.classpath " << server.classpath;
     LOG_VERBOSE("ServerRunnable::create") << "server.bindaddress " << server.bindaddress;
     LOG_VERBOSE("ServerRunnable::create") << "server.maxmessagesize " << server.maxmessagesize;
+    LOG_VERBOSE("ServerRunnable::create") << "server.allowedorigins.size " << server.allowedorigins.size();
+    LOG_VERBOSE("ServerRunnable::create") << "server.description " << server.description;
 
     std::unique_ptr<ServerRunnable> runnable;
     if (web.type == "windows") {

@@ -91,6 +91,7 @@ void TestApplicationRunnable::runTest(const std::string& browserCommand, bool se
     AppWebParams web;
     web.use_ssl = effectiveSsl_;
     ServerRunnableParams server = server_;
+    server.description = "la aplicación de prueba de Zelvo (eco)";
     serverEnded_ = false;
     serverThread_ = std::thread([this, server, web] {
         ServerRunnable runnable(server, web, std::make_unique<TestApplication>());

@@ -15,6 +15,23 @@ int hexValue(char c) {
     return -1;
 }
 
+// Percent-escapes every byte of a decoded path but the unreserved ones and '/'.
+std::string encodePath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~' || c == '/') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
 bool resolve(const std::string& path, std::string& resolved) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
     if (!real) return false;
@@ -136,10 +153,10 @@ DocumentRoot::Lookup DocumentRoot::find(std::string_view target, std::string& pa
     if (stat(resolved.c_str(), &info) != 0) return Lookup::notFound;
     if (S_ISDIR(info.st_mode)) {
         if (!request.directory) {
-            // Relative links in the folder's page only work below "name/".
-            std::string_view pathPart = target.substr(0, target.find_first_of("?#"));
-            path.assign(pathPart);
-            path.push_back('/');
+            // Relative links in the folder's page only work below "name/". The
+            // Location is rebuilt from the clean path: "//sub" must not become
+            // "//sub/", which a browser reads as the host "sub".
+            path = "/" + encodePath(request.relative) + "/";
             std::size_t query = target.find('?');
             if (query != std::string_view::npos) {
                 std::string_view rest = target.substr(query);

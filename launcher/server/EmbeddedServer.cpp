@@ -3,6 +3,9 @@
 #include "Listener.h"
 #include "Session.h"
 #include "host/VirtualApplication.h"
+#include "trust/ConsentDialog.h"
+#include "trust/SitePermission.h"
+#include "zelvo/dialog.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 
@@ -28,7 +31,8 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-enum IdleState { idleNotStarted = 0, idleWaiting = 1, idleConnected = 2 };
+// Deciding: the user is asked about a page's site; the time-out waits for the answer.
+enum IdleState { idleNotStarted = 0, idleWaiting = 1, idleConnected = 2, idleDeciding = 3 };
 enum AppState { appNotStarted = 0, appStarting = 1, appRunning = 2, appFailed = 3 };
 
 constexpr auto pollPeriod = std::chrono::milliseconds(200);
@@ -70,6 +74,11 @@ struct ServerState {
 
     // Server thread only.
     std::shared_ptr<WebSocketConnection> active;
+    SitePermission* permission = nullptr;  // of the current run
+    ConsentDialog* consent = nullptr;      // of the current run
+    // The page whose site the user is being asked about, held until the answer.
+    std::shared_ptr<WebSocketConnection> pending;
+    std::string pendingOrigin;
     bool applicationLaunched = false;
     std::thread appThread;
     std::thread idleThread;
@@ -139,6 +148,8 @@ bool loadCertificate(asio::ssl::context& tls, const std::string& path, const std
                         asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use,
                     ec);
     SSL_CTX_set_min_proto_version(tls.native_handle(), TLS1_2_VERSION);
+    // A client that renegotiates again and again costs the server the handshake's work each time.
+    SSL_CTX_set_options(tls.native_handle(), SSL_OP_NO_RENEGOTIATION);
     // Always answer the key's password question ourselves: the default would ask
     // on the terminal and block the server.
     tls.set_password_callback([password](std::size_t, asio::ssl::context::password_purpose) { return password; },
@@ -213,8 +224,13 @@ bool EmbeddedServer::runInternal(std::string& error) {
     // Messages reach the application with an int length.
     const std::uint64_t maxMessage = s.server.maxmessagesize;
     settings.maxMessageSize = static_cast<std::size_t>(maxMessage == 0 || maxMessage > INT_MAX ? INT_MAX : maxMessage);
+    settings.hosts = HostRule(s.server.bindaddress);
+    settings.contentSecurityPolicy = ServerSettings::pagePolicy(s.server.port);
     asio::io_context ioc{1};
     auto listener = std::make_shared<Listener>(ioc, settings, sessions);
+    SitePermission permission({s.server.allowedorigins, s.server.port, s.web.name, s.server.description},
+                              RememberedSites(RememberedSites::defaultPath()));
+    ConsentDialog consent(ioc);  // goes before the loop it waits on
 
     beast::error_code ec;
     auto address = asio::ip::make_address(s.server.bindaddress.empty() ? "127.0.0.1" : s.server.bindaddress, ec);
@@ -241,6 +257,8 @@ bool EmbeddedServer::runInternal(std::string& error) {
     }
 
     listener->run();
+    s.permission = &permission;
+    s.consent = &consent;
     {
         std::lock_guard<std::mutex> lock(s.loopMutex);
         s.loop = &ioc;
@@ -263,6 +281,8 @@ bool EmbeddedServer::runInternal(std::string& error) {
         s.draining = true;
     }
     listener->stop();
+    consent.cancel();
+    s.pending.reset();
     if (s.active) doWebSocketClose(s.active.get());
     sessions.stopAll();
     ioc.restart();
@@ -277,6 +297,8 @@ bool EmbeddedServer::runInternal(std::string& error) {
         s.serverThread = std::thread::id();
     }
     s.active.reset();
+    s.permission = nullptr;
+    s.consent = nullptr;
 
     {
         std::lock_guard<std::mutex> lock(s.idleMutex);
@@ -310,23 +332,33 @@ void EmbeddedServer::startIdleTimeout() {
 void EmbeddedServer::waitIdleTimeout(int milliseconds) {
     LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Esperado a que el tiempo de espera por inactividad se agote";
     {
-        std::unique_lock<std::mutex> lock(g_state.idleMutex);
+        ServerState& s = g_state;
+        std::unique_lock<std::mutex> lock(s.idleMutex);
         // Woken by the first connection, or by the end of the run (a stop signal
         // must not wait for the time-out to pass).
-        if (g_state.idleChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [] {
-                return g_state.idleState.load() != idleWaiting || g_state.runEnding;
+        if (s.idleChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+                return s.idleState.load() == idleConnected || s.runEnding;
             }))
             return;
+        // A page whose site the user is deciding on arrived in time: its refusal
+        // hands back what is left of the time-out, here nothing.
+        s.idleChanged.wait(lock, [&] { return s.idleState.load() != idleDeciding || s.runEnding; });
+        if (s.idleState.load() != idleWaiting || s.runEnding) return;
     }
     LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Se terminó el tiempo de espera por inactividad";
     onApplicationClose();
 }
 
-bool EmbeddedServer::isWebConnection(const std::vector<std::string>& headerNames) {
+namespace {
+
+// The first of at most 40 header names (up to an empty one) that is, in any case,
+// the start of "origin" over its own length; npos when there is none.
+std::size_t originHeader(const std::vector<std::string>& headerNames) {
     static const char origin[] = "origin";
     std::size_t count = 0;
     for (const std::string& name : headerNames) {
-        if (count++ >= 40 || name.empty()) break;
+        if (count >= 40 || name.empty()) break;
+        ++count;
         if (name.size() > sizeof origin - 1) continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i) {
@@ -334,26 +366,80 @@ bool EmbeddedServer::isWebConnection(const std::vector<std::string>& headerNames
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
             same = c == origin[i];
         }
-        if (same) return true;
+        if (same) return count - 1;
     }
+    return std::string::npos;
+}
+
+void refuseSite(const char* function, const std::string& origin) {
+    LOG_ERROR(function) << "No se permite el acceso de la aplicación web del sitio " << origin;
+}
+
+}  // namespace
+
+bool EmbeddedServer::isWebConnection(const std::vector<std::string>& headerNames) {
+    if (originHeader(headerNames) != std::string::npos) return true;
     LOG_WARN("EmbeddedServer::isWebConnection") << "No se encuentra la cabecera origin";
     return false;
 }
 
-bool EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
-                                                  const std::shared_ptr<WebSocketConnection>& connection) {
+Admission EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
+                                                       const std::vector<std::string>& headerValues,
+                                                       const std::shared_ptr<WebSocketConnection>& connection) {
     ServerState& s = g_state;
     if (!isWebConnection(headerNames)) {
         LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
             << "La petición de conexión no es de una aplicación web";
-        return false;
+        return Admission::refused;
     }
-    // One connection, and one application, per server run; none while stopping.
-    if (s.active || s.applicationLaunched || g_stopFlag.load() != 0) {
+    // One connection, and one application, per server run; none while stopping
+    // or while the user is asked about another page.
+    if (s.active || s.applicationLaunched || s.pending || g_stopFlag.load() != 0) {
         LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
             << "No se aceptará la petición de conexión de la aplicación web";
+        return Admission::refused;
+    }
+    const std::size_t index = originHeader(headerNames);
+    const std::string origin = index < headerValues.size() ? headerValues[index] : std::string();
+    const SitePermission::Verdict verdict = s.permission ? s.permission->check(origin) : SitePermission::Verdict::refuse;
+    if (verdict == SitePermission::Verdict::allow) return admit(connection) ? Admission::admitted : Admission::refused;
+    if (verdict == SitePermission::Verdict::ask && askUser(origin, connection)) return Admission::pending;
+    refuseSite("EmbeddedServer::doWebkSocketHandshakeRequest", origin);
+    return Admission::refused;
+}
+
+bool EmbeddedServer::askUser(const std::string& origin, const std::shared_ptr<WebSocketConnection>& connection) {
+    ServerState& s = g_state;
+    if (!zelvo::hasGraphicalSession() && !std::getenv("ZELVO_DIALOG")) {
+        LOG_ERROR("EmbeddedServer::askUser") << "No hay una sesión gráfica en la que preguntar al usuario";
         return false;
     }
+    LOG_INFO("EmbeddedServer::askUser") << "Se pregunta al usuario si permite el acceso del sitio " << origin;
+    if (!s.consent || !s.consent->start(origin, s.permission->description(), &EmbeddedServer::onConsentAnswer))
+        return false;
+    s.pending = connection;
+    s.pendingOrigin = origin;
+    setIdleState(idleDeciding);
+    return true;
+}
+
+void EmbeddedServer::onConsentAnswer(const ConsentAnswer& answer) {
+    ServerState& s = g_state;
+    std::shared_ptr<WebSocketConnection> connection = std::move(s.pending);
+    s.pending.reset();
+    if (!connection || !s.permission) return;
+    s.permission->decided(s.pendingOrigin, answer.allowed, answer.remember);
+    if (answer.allowed && g_stopFlag.load() == 0) {
+        connection->admissionDecided(admit(connection));
+        return;
+    }
+    if (!answer.allowed) refuseSite("EmbeddedServer::onConsentAnswer", s.pendingOrigin);
+    setIdleState(idleWaiting);
+    connection->admissionDecided(false);
+}
+
+bool EmbeddedServer::admit(const std::shared_ptr<WebSocketConnection>& connection) {
+    ServerState& s = g_state;
     LOG_INFO("EmbeddedServer::doWebkSocketHandshakeRequest") << "Se aceptará la petición de conexión de la aplicación web";
     s.active = connection;
     setIdleState(idleConnected);

@@ -3,6 +3,7 @@
 // beside the program, one admitted WebSocket relayed to the hosted application.
 // All state is process-wide: one server per process.
 #include "core/Params.h"
+#include "server/Session.h"
 
 #include <cstddef>
 #include <memory>
@@ -10,7 +11,7 @@
 #include <vector>
 
 class VirtualApplication;
-class WebSocketConnection;
+struct ConsentAnswer;
 template <class Stream>
 class WebSocketSession;
 
@@ -47,10 +48,18 @@ private:
     static bool runInternal(std::string& error);
     static void startIdleTimeout();
     static void waitIdleTimeout(int milliseconds);
-    // Server thread: admits the upgrade request of `connection` (true) or refuses it.
-    // On admission it starts the application and returns once it reported.
-    static bool doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
-                                             const std::shared_ptr<WebSocketConnection>& connection);
+    // Server thread: admits the upgrade request of `connection`, refuses it, or
+    // asks the user about its site (pending: the answer comes through
+    // admissionDecided). On admission it starts the application and returns once
+    // it reported.
+    static Admission doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
+                                                  const std::vector<std::string>& headerValues,
+                                                  const std::shared_ptr<WebSocketConnection>& connection);
+    // Server thread: starts the application for an admitted page; false when it failed.
+    static bool admit(const std::shared_ptr<WebSocketConnection>& connection);
+    // Server thread: shows the consent window; false when it cannot be shown.
+    static bool askUser(const std::string& origin, const std::shared_ptr<WebSocketConnection>& connection);
+    static void onConsentAnswer(const ConsentAnswer& answer);
     static void runVirtualApplication();
     // Server thread: one whole message from the page (flags: FIN bit and opcode).
     static void doWebsocketFrame(int flags, const char* bytes, std::size_t length);

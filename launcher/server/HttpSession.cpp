@@ -66,6 +66,12 @@ void HttpSession<Stream>::onRead(beast::error_code ec, std::size_t) {
     if (ec) return fail("HttpSession::onRead", ec);
 
     Request& request = parser_->get();
+    const auto host = request[http::field::host];
+    if (!settings_.hosts.admits(std::string_view(host.data(), host.size()))) {
+        LOG_WARN("HttpSession::onRead") << "Se rechaza una petición dirigida a \"" << host
+                                        << "\": solo se atienden localhost, 127.0.0.1, [::1] y la dirección configurada";
+        return forbid(request);
+    }
     if (isWebSocketHandshake(request)) {
         phase_ = Phase::done;
         handedOver_ = true;
@@ -139,10 +145,19 @@ void HttpSession<Stream>::answerStatus(const Request& request, http::status stat
 }
 
 template <class Stream>
+void HttpSession<Stream>::forbid(const Request& request) {
+    http::response<http::empty_body> response{http::status::forbidden, request.version()};
+    response.set(http::field::connection, "forbidden");
+    response.content_length(0);
+    respond(std::move(response));
+}
+
+template <class Stream>
 template <class Body>
 void HttpSession<Stream>::respond(http::response<Body>&& response) {
-    response.set(http::field::server, "Zelvo");
-    response.keep_alive(false);
+    setAnswerHeaders(response, settings_);
+    // Every answer is the last on its connection; a refusal says so in its own words.
+    if (response[http::field::connection].empty()) response.keep_alive(false);
     auto owned = std::make_shared<http::response<Body>>(std::move(response));
     response_ = owned;
     phase_ = Phase::answering;

@@ -28,6 +28,8 @@ private:
     void onRead(boost::beast::error_code ec, std::size_t bytes);
     void answer(const Request& request);
     void answerStatus(const Request& request, boost::beast::http::status status, const char* text);
+    // 403 with "Connection: forbidden" and no body.
+    void forbid(const Request& request);
     template <class Body>
     void respond(boost::beast::http::response<Body>&& response);
     void onWrite(boost::beast::error_code ec, std::size_t bytes);

@@ -2,7 +2,10 @@
 
 #include "HttpSession.h"
 #include "Session.h"
+#include "trust/SocketOwner.h"
 #include "zelvo/log.h"
+
+#include <unistd.h>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -47,6 +50,12 @@ void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
         retry_.async_wait(beast::bind_front_handler(&Listener::onRetry, shared_from_this()));
         return;
     }
+    if (!fromOwnUser(socket)) {
+        beast::error_code ignored;
+        socket.close(ignored);
+        doAccept();
+        return;
+    }
     if (sessions_.live() >= settings_.maxSessions) {
         LOG_WARN("Listener::onAccept") << "Demasiadas conexiones abiertas; se cierra la nueva conexión";
         beast::error_code ignored;
@@ -61,6 +70,27 @@ void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
     else
         std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), settings_, sessions_)->run();
     doAccept();
+}
+
+bool Listener::fromOwnUser(const tcp::socket& socket) {
+    beast::error_code ec;
+    const tcp::endpoint peer = socket.remote_endpoint(ec);
+    const tcp::endpoint local = ec ? tcp::endpoint() : socket.local_endpoint(ec);
+    if (ec) return false;  // already gone
+    if (auto owner = SocketOwner::lookup(peer, local)) {
+        if (*owner == geteuid()) return true;
+        LOG_WARN("Listener::fromOwnUser") << "Se cierra una conexión de otro usuario del equipo (uid " << *owner << ")";
+        return false;
+    }
+    // Not in this computer's tables: a client on another computer, which only a
+    // server bound to a non-loopback address can get.
+    const auto address = peer.address();
+    const bool here = address.is_loopback() || address == local.address() ||
+                      (address.is_v6() && address.to_v6().is_v4_mapped() &&
+                       boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6()).is_loopback());
+    if (!here) return true;
+    LOG_WARN("Listener::fromOwnUser") << "No se encuentra el usuario de una conexión local; se cierra";
+    return false;
 }
 
 void Listener::onRetry(beast::error_code ec) {

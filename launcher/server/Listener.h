@@ -27,6 +27,9 @@ private:
     void doAccept();
     void onAccept(boost::beast::error_code ec, boost::asio::ip::tcp::socket socket);
     void onRetry(boost::beast::error_code ec);
+    // True when the peer is a program of this user, or on another computer;
+    // another user of this computer could otherwise write any Origin and Host.
+    static bool fromOwnUser(const boost::asio::ip::tcp::socket& socket);
 
     boost::asio::io_context& ioc_;
     boost::asio::ip::tcp::acceptor acceptor_;

@@ -15,9 +15,15 @@ public:
     virtual void abort() = 0;
 };
 
+// What the server says to an upgrade request: at once, or later (the user is
+// being asked) through WebSocketConnection::admissionDecided.
+enum class Admission { admitted, refused, pending };
+
 // The admitted WebSocket as the server sees it.
 class WebSocketConnection : public Session {
 public:
+    // The answer to a pending admission: the handshake, or the 403 refusal.
+    virtual void admissionDecided(bool admitted) = 0;
     // Queues one message; it goes out as one frame after the handshake answer
     // and after every message queued before it.
     virtual void send(bool text, std::string bytes) = 0;

@@ -2,9 +2,11 @@
 // The two transports of a connection: plain TCP, or TLS over it when the server
 // runs with TLS (then every connection is TLS).
 #include "DocumentRoot.h"
+#include "trust/HostRule.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/beast/http/field.hpp>
 #include <boost/beast/ssl.hpp>
 
 #include <chrono>
@@ -24,7 +26,28 @@ struct ServerSettings {
     std::size_t maxMessageSize = 0;     // largest WebSocket message accepted
     std::chrono::seconds httpTimeout{30};
     std::size_t maxSessions = 64;       // connections open at once
+    HostRule hosts;                     // the names a request may give in its Host header
+    std::string contentSecurityPolicy;  // of every answer
+
+    // What the served pages do, and nothing more: their own scripts, styles and
+    // images (photos arrive as data: URLs), and a WebSocket to this server.
+    static std::string pagePolicy(int port) {
+        const std::string p = std::to_string(port);
+        return "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self' "
+               "ws://localhost:" + p + " wss://localhost:" + p + " ws://127.0.0.1:" + p + " wss://127.0.0.1:" + p +
+               "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    }
 };
+
+// Headers of every HTTP answer: no type guessing, no caching, the page policy.
+template <class Response>
+void setAnswerHeaders(Response& response, const ServerSettings& settings) {
+    response.set(boost::beast::http::field::server, "Zelvo");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.set(boost::beast::http::field::cache_control, "no-store");
+    if (!settings.contentSecurityPolicy.empty())
+        response.set("Content-Security-Policy", settings.contentSecurityPolicy);
+}
 
 // After the last answer on a connection: TLS sends its close_notify (bounded
 // wait), plain TCP shuts its sending side; the socket closes when the session goes.

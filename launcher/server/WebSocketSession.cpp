@@ -27,9 +27,35 @@ template <class Stream>
 void WebSocketSession<Stream>::run() {
     sessions_.track(this->weak_from_this());
     std::vector<std::string> names;
-    for (const auto& field : request_) names.emplace_back(field.name_string());
-    if (!EmbeddedServer::doWebkSocketHandshakeRequest(names, this->shared_from_this())) return refuse();
+    std::vector<std::string> values;
+    for (const auto& field : request_) {
+        names.emplace_back(field.name_string());
+        values.emplace_back(field.value());
+    }
+    switch (EmbeddedServer::doWebkSocketHandshakeRequest(names, values, this->shared_from_this())) {
+        case Admission::admitted:
+            return accept();
+        case Admission::refused:
+            return refuse();
+        case Admission::pending:
+            return;  // the server holds the session until the user has answered
+    }
+}
 
+template <class Stream>
+void WebSocketSession<Stream>::admissionDecided(bool admitted) {
+    if (phase_ != Phase::admission) return;
+    if (closing_) {
+        // Closed while the user decided: an application started for it must end.
+        if (admitted) EmbeddedServer::doWebSocketClose(this);
+        return;
+    }
+    if (admitted) accept();
+    else refuse();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::accept() {
     admitted_ = true;
     phase_ = Phase::accepting;
     beast::get_lowest_layer(ws_).expires_never();
@@ -50,7 +76,7 @@ template <class Stream>
 void WebSocketSession<Stream>::refuse() {
     phase_ = Phase::refusing;
     auto response = std::make_shared<http::response<http::empty_body>>(http::status::forbidden, request_.version());
-    response->set(http::field::server, "Zelvo");
+    setAnswerHeaders(*response, settings_);
     response->set(http::field::connection, "forbidden");
     response->content_length(0);
     beast::get_lowest_layer(ws_).expires_after(settings_.httpTimeout);

@@ -21,6 +21,7 @@ public:
     WebSocketSession(Stream&& stream, Request request, const ServerSettings& settings, SessionRegistry& sessions);
 
     void run();
+    void admissionDecided(bool admitted) override;
     void send(bool text, std::string bytes) override;
     void close() override;
     void stop() override;
@@ -34,6 +35,7 @@ private:
         std::string bytes;
     };
 
+    void accept();
     void refuse();
     void onRefused(boost::beast::error_code ec);
     void onAccept(boost::beast::error_code ec);

@@ -73,6 +73,20 @@ TEST(DocumentRootFind, OnlyWhatReallyLiesInsideIsFound) {
         std::uint64_t size = 0;
         EXPECT_EQ(documents.find(target, path, size), lookup) << target;
     }
+    // The Location always names this server: "//sub/" would be the host "sub".
+    writeFile(root / "sub" / "index.html", "sub");
+    std::string path;
+    std::uint64_t size = 0;
+    for (const char* target : {"//sub", "///sub", "/./sub", "//%73ub", "/%2Fsub"}) {
+        EXPECT_EQ(documents.find(target, path, size), L::redirect) << target;
+        EXPECT_EQ(path, "/sub/") << target;
+    }
+    EXPECT_EQ(documents.find("/sub?x=1", path, size), L::redirect);
+    EXPECT_EQ(path, "/sub/?x=1");
+}
+
+TEST(DocumentRootFind, AMissingFolderFindsNothing) {
+    using L = DocumentRoot::Lookup;
     std::string path;
     std::uint64_t size = 0;
     EXPECT_EQ(DocumentRoot("/no/existe/html/").find("/index.html", path, size), L::notFound);

@@ -104,3 +104,17 @@ TEST(ServerRunnable, AdditionalConfigurationFile) {
     EXPECT_TRUE(log.contains("No se leerá información de configuracion adicional"));
     unsetenv("ZELVO_REGISTRY");
 }
+
+// Sites allowed by the additional file add to the configured ones; "Description" names the application.
+TEST(ServerRunnable, AllowedSitesAddUpAndTheDescriptionNamesTheApplication) {
+    TempDir dir;
+    setenv("ZELVO_REGISTRY", (dir / "test.reg").c_str(), 1);
+    writeFile(dir / "test.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\echo]\n"
+                                "\"Description\"=\"el lector de DNI\"\n"
+                                "\"application.config\"=\"" + (dir / "local.json").string() + "\"\n");
+    writeFile(dir / "local.json", R"({"allowedorigins":["https://b.gob"]})");
+    auto merged = create(R"({"basekey":"SOFTWARE\\Zelvo\\","allowedorigins":["https://a.gob"]})", runRequest(kEcho));
+    EXPECT_EQ(merged->serverParams().allowedorigins, (std::vector<std::string>{"https://a.gob", "https://b.gob"}));
+    EXPECT_EQ(merged->serverParams().description, "el lector de DNI");
+    unsetenv("ZELVO_REGISTRY");
+}

@@ -2,12 +2,13 @@
 // page shows as JSON to RESULT. The launcher's test mode starts it as a browser command,
 // with the page's URL as its last argument.
 //
-//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card URL
+//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|estado URL
 //
 // test: lets the test page connect, sends the text hola and a small file, then closes the
 //       connection with the page's own button.
 // card: presses "Leer tarjeta", waits for the outcome and both images, and saves a
 //       screenshot beside RESULT (RESULT with .png).
+// estado: any page with a #estado element: waits until it no longer says "esperando".
 "use strict";
 
 const fs = require("fs");
@@ -68,6 +69,11 @@ async function cardPage(page, result) {
   await page.screenshot({ path: resultFile.replace(/\.json$/, ".png"), fullPage: true });
 }
 
+async function estadoPage(page, result) {
+  await page.waitForFunction(() => document.getElementById("estado").textContent !== "esperando", null, wait);
+  result.estado = await page.textContent("#estado");
+}
+
 async function main() {
   fs.writeFileSync(pidFile, process.pid + "\n");
   const args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -85,7 +91,7 @@ async function main() {
     page.on("console", (m) => result.console.push(m.type() + ": " + m.text()));
     page.on("pageerror", (e) => result.console.push("pageerror: " + e.message));
     await page.goto(url, wait);
-    await (scenario === "card" ? cardPage : testPage)(page, result);
+    await ({ card: cardPage, estado: estadoPage }[scenario] || testPage)(page, result);
   } catch (e) {
     result.error = String(e && e.message || e);
   } finally {

@@ -73,7 +73,7 @@ def test_arguments_that_are_no_request_end_with_1_and_the_factory_records(launch
     code, out, err = l.run_argv(*words)
     assert code == 1 and out.rstrip().endswith(PROMPT) and STARTED not in err, (out, err)
     log = l.log_text()
-    assert NO_MATCH in log and "[RunnableFactory::create@" in log and 'reader={"log":' in log
+    assert NO_MATCH in log and "[RunnableFactory::create@" in log and 'reader={"allowedorigins":' in log
     assert "argc=%d" % (len(words) + 1) in log
     assert all("argv[%d]=%s" % (i + 1, word) in log for i, word in enumerate(words))
     assert "secreto-123" not in log  # the certificate password is masked

@@ -105,7 +105,7 @@ def test_malformed_requests_are_refused_and_the_server_goes_on(served):
         assert SECRET not in answer
         assert not answer.startswith(b"HTTP/1.1 200"), data[:40]
     # Two requests on one connection: one answer, then the server closes.
-    two = b"GET /estilo.css HTTP/1.1\r\nHost: x\r\n\r\nGET /app.js HTTP/1.1\r\nHost: x\r\n\r\n"
+    two = b"GET /estilo.css HTTP/1.1\r\nHost: localhost\r\n\r\nGET /app.js HTTP/1.1\r\nHost: localhost\r\n\r\n"
     answer = raw_http(port, two)
     assert answer.count(b"HTTP/1.1 ") == 1 and answer.endswith(b"body{}")
     assert http_get(port, "/index.html")[2] == PAGE

@@ -128,11 +128,14 @@ class Launcher:
         if config is not None:
             cfg = dict(config)
             cfg.setdefault("log", {"level": "6", "directory": str(self.logdir)})
+            # The tests' pages name themselves "http://localhost"; the site permission has tests of its own.
+            cfg.setdefault("allowedorigins", ["http://localhost"])
             (self.workdir / "application.config").write_text(json.dumps(cfg), encoding="utf-8")
         self.env = dict(os.environ)
         for var in ("DISPLAY", "WAYLAND_DISPLAY"):
             self.env.pop(var, None)
-        for var, sub in (("XDG_RUNTIME_DIR", "run"), ("XDG_STATE_HOME", "state"), ("HOME", "home")):
+        for var, sub in (("XDG_RUNTIME_DIR", "run"), ("XDG_STATE_HOME", "state"), ("XDG_CONFIG_HOME", "config"),
+                         ("HOME", "home")):
             self.env[var] = str(self.workdir / sub)
         (self.workdir / "home").mkdir(exist_ok=True)
         (self.workdir / "run").mkdir(exist_ok=True)

@@ -1,6 +1,7 @@
 // zelvo-dialog: shows one dialog and hands the answer back on standard output
 // and in the exit code (see DialogCommand.h).
 #include "BrowserDialog.h"
+#include "ConsentDialog.h"
 #include "DialogCommand.h"
 #include "MessageBox.h"
 #include "PinDialog.h"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
         }
         case DialogCommand::Kind::pin: {
             PinDialog dialog(command.pinType);
+            return dialog.run();
+        }
+        case DialogCommand::Kind::consent: {
+            ConsentDialog dialog(command.origin, command.text);
             return dialog.run();
         }
     }

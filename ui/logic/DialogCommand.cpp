@@ -109,6 +109,20 @@ Parsed parsePin(const std::vector<std::string>& args) {
     return success(std::move(command));
 }
 
+Parsed parseConsent(const std::vector<std::string>& args) {
+    std::map<std::string, std::string> values;
+    if (auto error = readOptions(args, {"--origin", "--application"}, {}, false, values,
+                                 [](const std::string&) { return false; }))
+        return failure(*error);
+    for (const char* required : {"--origin", "--application"})
+        if (!values.count(required)) return failure(std::string("Falta la opción ") + required);
+    DialogCommand command;
+    command.kind = DialogCommand::Kind::consent;
+    command.origin = values["--origin"];
+    command.text = values["--application"];
+    return success(std::move(command));
+}
+
 }  // namespace
 
 DialogCommand::Parsed DialogCommand::parse(const std::vector<std::string>& args) {
@@ -116,6 +130,7 @@ DialogCommand::Parsed DialogCommand::parse(const std::vector<std::string>& args)
     if (args[0] == "message") return parseMessage(args);
     if (args[0] == "browser") return parseBrowser(args);
     if (args[0] == "pin") return parsePin(args);
+    if (args[0] == "consent") return parseConsent(args);
     return failure("Diálogo desconocido: " + args[0]);
 }
 
@@ -123,7 +138,8 @@ const char* DialogCommand::usage() {
     return "Uso:\n"
            "  zelvo-dialog message --icon error|warning|info --title TÍTULO --text TEXTO\n"
            "  zelvo-dialog browser --title TÍTULO [--secure] [--hide-secure] [--] NOMBRE...\n"
-           "  zelvo-dialog pin --type auth|sign\n";
+           "  zelvo-dialog pin --type auth|sign\n"
+           "  zelvo-dialog consent --origin SITIO --application TEXTO\n";
 }
 
 }  // namespace zelvo::ui

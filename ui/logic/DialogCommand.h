@@ -21,14 +21,16 @@ enum class Icon { error, warning, information };
 //   message --icon error|warning|info --title CAPTION --text TEXT
 //   browser --title TITLE [--secure] [--hide-secure] [--] NAME...
 //   pin --type auth|sign
+//   consent --origin ORIGIN --application TEXT
 // Options may come in any order; "--" ends the options of the browser dialog,
 // so that any word after it is taken as a browser's name.
 struct DialogCommand {
-    enum class Kind { message, browser, pin };
+    enum class Kind { message, browser, pin, consent };
     Kind kind = Kind::message;
     Icon icon = Icon::information;
     std::string title;  // caption of the message box, title of the browser dialog
-    std::string text;
+    std::string text;   // message; for consent, what the site wants to use
+    std::string origin;  // consent: the site that asks
     bool secure = false;      // the check box starts ticked
     bool hideSecure = false;  // the check box is not shown (the answer is then always 0)
     std::vector<std::string> names;

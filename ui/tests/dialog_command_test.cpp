@@ -29,8 +29,13 @@ TEST(DialogCommand, RefusesIncompleteOrUnknownArguments) {
         {{"message", "extra"}, "Argumento no esperado: extra"},
         {{"pin"}, "Falta la opción --type"},
         {{"pin", "--type", "auth", "--secure"}, "Opción desconocida: --secure"},
+        {{"consent", "--origin", "https://a.gob"}, "Falta la opción --application"},
     };
     for (const auto& [words, error] : rows) EXPECT_EQ(DialogCommand::parse(words).error, error);
+    // A value may look like an option: it is taken as it stands.
+    auto p = DialogCommand::parse({"consent", "--application", "--origin", "--origin", "https://a.gob"});
+    ASSERT_TRUE(p.command && p.command->kind == DialogCommand::Kind::consent) << p.error;
+    EXPECT_EQ(p.command->origin + " " + p.command->text, "https://a.gob --origin");
 }
 
 TEST(DialogCommand, ReadsThePinType) {

@@ -9,6 +9,9 @@
 //       "Ejecutar": exit 0, stdout "<chosen name>\n<0|1>\n"; "Cerrar"/Esc/close: exit 1
 //   zelvo-dialog pin --type auth|sign
 //       accept: exit 0, stdout "<current PIN>\n<new PIN>\n"; Esc/"Cancelar": 1; close: 2
+//   zelvo-dialog consent --origin ORIGIN --application TEXT
+//       "Permitir": exit 0; "Rechazar" (the default), Esc, close: exit 1; stdout
+//       "1\n" when "Recordar mi decisión para este sitio" was ticked, else "0\n"
 #include <string>
 #include <vector>
 
@@ -22,6 +25,14 @@ struct DialogResult {
 // The dialog program: $ZELVO_DIALOG, else zelvo-dialog beside the module holding
 // `anchor` (or beside the program), else "zelvo-dialog" on PATH.
 std::string dialogProgram(const void* anchor = nullptr);
+// A dialog started without waiting for it: its process id (-1 when it could not
+// be started) and the read end of its standard output (close-on-exec). The
+// caller reads the answer and reaps the child.
+struct DialogChild {
+    int pid = -1;
+    int output = -1;
+};
+DialogChild startDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
 // Runs the dialog program with `args`, waits for it and collects its output.
 DialogResult runDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
 // True when a graphical session exists (DISPLAY or WAYLAND_DISPLAY).
