@@ -21,7 +21,7 @@ public:
     WebSocketSession(Stream&& stream, Request request, const ServerSettings& settings, SessionRegistry& sessions);
 
     void run();
-    void send(bool text, std::string bytes) override;
+    void send(bool text, std::string bytes, OutgoingBytes::Ticket ticket) override;
     void close() override;
     void stop() override;
     void abort() override;
@@ -32,6 +32,7 @@ private:
         bool text = false;
         bool close = false;
         std::string bytes;
+        OutgoingBytes::Ticket ticket;  // counts the bytes until the entry goes
     };
 
     void refuse();
@@ -46,6 +47,8 @@ private:
     void closeSocket();
     // The page's side ended without the server asking: tell the server once.
     void pageGone();
+    // Too many of the application's bytes wait to go out to the page.
+    bool outgoingFull() const;
 
     boost::beast::websocket::stream<Stream> ws_;
     Request request_;
@@ -59,4 +62,5 @@ private:
     bool closing_ = false;   // the server ends the connection; nothing more is sent
     bool failed_ = false;
     bool reported_ = false;
+    bool readPaused_ = false;  // no read pending until the page has taken its answers
 };
