@@ -41,6 +41,9 @@ DialogChild startDialog(const std::vector<std::string>& args, const void* anchor
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Only the standard streams: a dialog left open must not hold the server's
+    // port, the page's connection or a log file.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     int rc = program.find('/') == std::string::npos
                  ? posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ)

@@ -1,6 +1,7 @@
 #pragma once
 // A hosted application: what serves the one WebSocket connection. The embedded
 // server sets the five callbacks before it calls run() on the application thread.
+#include <string>
 
 using StartedCallback = void (*)();
 using ErrorCallback = void (*)(const char* text);
@@ -30,4 +31,7 @@ public:
     // returned. An application whose close may have been missed (a close that came
     // before it began to wait) repeats it here; the default just waits.
     virtual void waitForEnd() {}
+    // Any thread: the application in the user's words, for the record written
+    // when it does not end after a stop.
+    virtual std::string description() const { return "La aplicación del usuario"; }
 };

@@ -113,6 +113,10 @@ void WindowsApplication::onClose() {
     if (active_) onClose_();
 }
 
+std::string WindowsApplication::description() const {
+    return "El plug-in de la aplicación \"" + name_ + "\"";
+}
+
 void WindowsApplication::waitForEnd() {
     if (!running_) return;
     while (!finished_) {

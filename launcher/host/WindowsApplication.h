@@ -24,6 +24,7 @@ public:
     // Repeats the plug-in's onClose every 100 ms while its onConnect has not
     // returned, then waits for run() to end.
     void waitForEnd() override;
+    std::string description() const override;
 
     static std::string getAppDllPath(const std::string& basekey, const std::string& name);
     static void setPathToDirectory(const std::string& path);

@@ -435,6 +435,10 @@ void JavaApplication::onBinaryMessage(const char* bytes, int length) {
               });
 }
 
+std::string JavaApplication::description() const {
+    return "La aplicación Java (clase " + impl_->server.loaderclass + ")";
+}
+
 void JavaApplication::onClose() {
     Impl& d = *impl_;
     d.deliver("JavaApplication::onClose", d.closeMethod, "onClose()", "no se le avisará del cierre",

@@ -13,6 +13,7 @@ public:
     void onTextMessage(const char* bytes, int length) override;
     void onBinaryMessage(const char* bytes, int length) override;
     void onClose() override;
+    std::string description() const override;
 
 private:
     struct Impl;

@@ -45,6 +45,8 @@ std::unique_ptr<SetCookiesRunnable> SetCookiesRunnable::create(int argc, char** 
 }
 
 int SetCookiesRunnable::run() {
+    // Refused before the user is asked for a browser.
+    if (!BrowserLauncher::checkUrl(url_)) return 1;
     BrowserDialog::showBrowserDialog(
         "Publicar Propiedades - Zelvo", false,
         [this](const std::string& command, bool) { BrowserLauncher::openInBrowser(command, target()); }, [] {});

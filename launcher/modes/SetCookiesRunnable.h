@@ -13,7 +13,8 @@ public:
     static std::unique_ptr<SetCookiesRunnable> create(int argc, char** argv, const JsonReader* config);
     SetCookiesRunnable(const std::string& url, const std::string& properties) : url_(url), properties_(properties) {}
 
-    // The browser dialog; 0 once it has ended.
+    // The browser dialog; 0 once it has ended. 1 without it when the URL is not
+    // one a browser may be given (BrowserLauncher::checkUrl).
     int run() override;
 
     // Base64 of {"zelvo_port":"N"[,"zelvo_ssl_enabled":"1"]}.

@@ -1,7 +1,9 @@
 #include "EmbeddedServer.h"
 
 #include "Listener.h"
+#include "OutgoingBytes.h"
 #include "Session.h"
+#include "StopWatchdog.h"
 #include "host/VirtualApplication.h"
 #include "trust/ConsentDialog.h"
 #include "trust/SitePermission.h"
@@ -37,7 +39,11 @@ enum AppState { appNotStarted = 0, appStarting = 1, appRunning = 2, appFailed = 
 
 constexpr auto pollPeriod = std::chrono::milliseconds(200);
 // After the loop: how long answers and close handshakes on their way may take.
-constexpr auto drainTime = std::chrono::seconds(5);
+constexpr auto drainTime = std::chrono::seconds(2);
+// From the stop request to the end of the run, whatever the application does.
+constexpr auto stopGrace = std::chrono::seconds(5);
+// The handshake's wait for the application's start looks at the stop flag this often.
+constexpr auto startPollStep = std::chrono::milliseconds(100);
 
 // Set by the signal handler and by the stop of the loop; 0 while running.
 // Lock-free, so storing it is safe inside a signal handler.
@@ -54,6 +60,9 @@ struct ServerState {
     // Written by one thread, read by others; each a single value.
     std::atomic<int> idleState{idleNotStarted};
     std::atomic<int> appState{appNotStarted};
+
+    // The application's messages on their way to the page; see OutgoingBytes.
+    OutgoingBytes outgoing;
 
     // The application's report of its start; the handshake waits on it.
     std::mutex startMutex;
@@ -79,8 +88,9 @@ struct ServerState {
     // The page whose site the user is being asked about, held until the answer.
     std::shared_ptr<WebSocketConnection> pending;
     std::string pendingOrigin;
-    bool applicationLaunched = false;
+    std::atomic<bool> applicationLaunched{false};  // written by the server thread
     std::thread appThread;
+    std::atomic<bool> appThreadEnded{false};  // written by the application thread
     std::thread idleThread;
 };
 
@@ -101,8 +111,13 @@ bool onServerThread(Work&& work) {
     return true;
 }
 
+bool isServerThread() {
+    std::lock_guard<std::mutex> lock(g_state.loopMutex);
+    return g_state.loop && std::this_thread::get_id() == g_state.serverThread;
+}
+
 // Server thread: hands one message to the active connection.
-void sendToPage(bool text, std::string bytes) {
+void sendToPage(bool text, std::string bytes, OutgoingBytes::Ticket ticket) {
     if (!g_state.active) {
         if (text) {
             LOG_ERROR("EmbeddedServer::onTextMessage") << "No existe una conexión a la que enviar el mensaje";
@@ -116,7 +131,28 @@ void sendToPage(bool text, std::string bytes) {
         LOG_VERBOSE("EmbeddedServer::onByteArrayMessage")
             << "Enviando mensaje en binario a aplicación web. Tamaño del mensaje " << bytes.size();
     }
-    g_state.active->send(text, std::move(bytes));
+    g_state.active->send(text, std::move(bytes), std::move(ticket));
+}
+
+// Any thread: one message for the page. The server thread's own sends never
+// wait (it is the one that writes them out); another thread waits while too many
+// bytes wait to go out already, until there is room or the server stops.
+void queueForPage(bool text, std::string bytes) {
+    OutgoingBytes::Ticket ticket;
+    bool accepted = true;
+    if (isServerThread()) {
+        ticket = g_state.outgoing.take(bytes.size());
+    } else {
+        accepted = g_state.outgoing.takeWhenRoom(bytes.size(), ticket);
+    }
+    if (accepted) {
+        accepted = onServerThread([text, bytes = std::move(bytes), ticket = std::move(ticket)]() mutable {
+            sendToPage(text, std::move(bytes), std::move(ticket));
+        });
+    }
+    if (!accepted && text) {
+        LOG_ERROR("EmbeddedServer::onTextMessage") << "No existe una conexión a la que enviar el mensaje";
+    }
 }
 
 // Server thread: the close that onApplicationClose asks for.
@@ -140,6 +176,13 @@ void setIdleState(int value) {
 }
 
 void stopSignalHandler(int signalNumber) { EmbeddedServer::requestStop(signalNumber); }
+
+// The watchdog's words for what keeps the run from ending.
+std::string describeStuck() {
+    if (g_state.applicationLaunched && !g_state.appThreadEnded.load() && g_state.application)
+        return g_state.application->description();
+    return "El servidor";
+}
 
 bool loadCertificate(asio::ssl::context& tls, const std::string& path, const std::string& password,
                      std::string& message) {
@@ -226,6 +269,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
     settings.maxMessageSize = static_cast<std::size_t>(maxMessage == 0 || maxMessage > INT_MAX ? INT_MAX : maxMessage);
     settings.hosts = HostRule(s.server.bindaddress);
     settings.contentSecurityPolicy = ServerSettings::pagePolicy(s.server.port);
+    settings.outgoing = &s.outgoing;
     asio::io_context ioc{1};
     auto listener = std::make_shared<Listener>(ioc, settings, sessions);
     SitePermission permission({s.server.allowedorigins, s.server.port, s.web.name, s.server.description},
@@ -259,6 +303,11 @@ bool EmbeddedServer::runInternal(std::string& error) {
     listener->run();
     s.permission = &permission;
     s.consent = &consent;
+    s.outgoing.open(settings.maxMessageSize);
+    s.appThreadEnded.store(false);
+    std::optional<StopWatchdog> watchdog;
+    watchdog.emplace(stopGrace, StopWatchdog::Hooks{[] { return g_stopFlag.load() != 0; }, &describeStuck,
+                                                    &StopWatchdog::exitNow});
     {
         std::lock_guard<std::mutex> lock(s.loopMutex);
         s.loop = &ioc;
@@ -280,6 +329,8 @@ bool EmbeddedServer::runInternal(std::string& error) {
         std::lock_guard<std::mutex> lock(s.loopMutex);
         s.draining = true;
     }
+    // Senders waiting for room give up: nothing more goes out.
+    s.outgoing.close();
     listener->stop();
     consent.cancel();
     s.pending.reset();
@@ -311,6 +362,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
         if (s.application) s.application->waitForEnd();
         s.appThread.join();
     }
+    watchdog.reset();
 
     if (s.appState.load() == appFailed) {
         std::lock_guard<std::mutex> lock(s.startMutex);
@@ -448,10 +500,20 @@ bool EmbeddedServer::admit(const std::shared_ptr<WebSocketConnection>& connectio
 
     // The loop waits here: the handshake is answered only once the application
     // has started, so nothing it sends can precede the answer.
+    // A stop ends the wait too: an application that never reports must not
+    // hold the server (the stop's watchdog deals with its thread).
     std::string appError;
     {
         std::unique_lock<std::mutex> lock(s.startMutex);
-        s.startChanged.wait(lock, [&] { return s.appState.load() != appStarting; });
+        while (!s.startChanged.wait_for(lock, startPollStep, [&] { return s.appState.load() != appStarting; })) {
+            if (g_stopFlag.load() != 0) {
+                lock.unlock();
+                LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+                    << "Se detiene el servidor antes de que la aplicación del usuario informara de su inicio";
+                s.active.reset();
+                return false;
+            }
+        }
         appError = s.appError;
     }
     if (s.appState.load() == appRunning) {
@@ -486,6 +548,7 @@ void EmbeddedServer::runVirtualApplication() {
         // An application that ended without reporting its start must not leave
         // the handshake waiting for ever.
         if (g_state.appState.load() == appStarting) onApplicationError("La aplicación del usuario terminó sin iniciarse.");
+        g_state.appThreadEnded.store(true);
     });
 }
 
@@ -513,6 +576,9 @@ void EmbeddedServer::doWebSocketClose(const WebSocketConnection* connection) {
     if (s.appState.load() == appRunning && s.active && s.active.get() == connection) {
         LOG_VERBOSE("EmbeddedServer::doWebSocketClose") << "Cerrando conexión websocket a petición de la aplicación web";
         auto keep = s.active;
+        // The stop begins here: an application that hangs in its onClose is
+        // already under the watchdog.
+        g_stopFlag.store(SIGTERM);
         if (s.application) s.application->onClose();
         onApplicationClose();
         s.active.reset();
@@ -544,10 +610,7 @@ void EmbeddedServer::onApplicationError(const char* text) {
 
 void EmbeddedServer::onTextMessage(const char* text) {
     // Copied before returning: the caller keeps its buffer.
-    std::string bytes = text ? text : "";
-    if (!onServerThread([bytes = std::move(bytes)]() mutable { sendToPage(true, std::move(bytes)); })) {
-        LOG_ERROR("EmbeddedServer::onTextMessage") << "No existe una conexión a la que enviar el mensaje";
-    }
+    queueForPage(true, text ? text : "");
 }
 
 void EmbeddedServer::onByteArrayMessage(const char* bytes, int length) {
@@ -555,8 +618,7 @@ void EmbeddedServer::onByteArrayMessage(const char* bytes, int length) {
         LOG_ERROR("EmbeddedServer::onByteArrayMessage") << "Mensaje binario no válido de " << length << " bytes";
         return;
     }
-    std::string copy(bytes ? bytes : "", static_cast<std::size_t>(length));
-    onServerThread([copy = std::move(copy)]() mutable { sendToPage(false, std::move(copy)); });
+    queueForPage(false, std::string(bytes ? bytes : "", static_cast<std::size_t>(length)));
 }
 
 void EmbeddedServer::onApplicationClose() {

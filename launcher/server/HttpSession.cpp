@@ -30,8 +30,9 @@ HttpSession<Stream>::HttpSession(Stream&& stream, const ServerSettings& settings
 template <class Stream>
 void HttpSession<Stream>::run() {
     sessions_.track(this->weak_from_this());
+    // One limit from the accept to the whole request, TLS handshake included.
+    beast::get_lowest_layer(stream_).expires_after(settings_.httpTimeout);
     if constexpr (isTlsStream<Stream>) {
-        beast::get_lowest_layer(stream_).expires_after(settings_.httpTimeout);
         stream_.async_handshake(asio::ssl::stream_base::server,
                                 beast::bind_front_handler(&HttpSession::onHandshake, this->shared_from_this()));
     } else {
@@ -51,7 +52,6 @@ void HttpSession<Stream>::doRead() {
     parser_.emplace();
     parser_->header_limit(requestHeadLimit);
     parser_->body_limit(requestBodyLimit);
-    beast::get_lowest_layer(stream_).expires_after(settings_.httpTimeout);
     http::async_read(stream_, buffer_, *parser_,
                      beast::bind_front_handler(&HttpSession::onRead, this->shared_from_this()));
 }
@@ -186,6 +186,13 @@ template <class Stream>
 void HttpSession<Stream>::stop() {
     // An answer on its way may finish; a client that has not asked yet is done.
     if (phase_ == Phase::handshake || phase_ == Phase::reading) abort();
+}
+
+template <class Stream>
+std::optional<std::chrono::steady_clock::time_point> HttpSession<Stream>::idleSince() const {
+    // Until its request has arrived, a connection only waits for its client.
+    if (handedOver_ || (phase_ != Phase::handshake && phase_ != Phase::reading)) return std::nullopt;
+    return accepted_;
 }
 
 template <class Stream>

@@ -18,6 +18,7 @@ public:
     void run();
     void stop() override;
     void abort() override;
+    std::optional<std::chrono::steady_clock::time_point> idleSince() const override;
 
 private:
     using Request = boost::beast::http::request<boost::beast::http::string_body>;
@@ -41,6 +42,7 @@ private:
     std::shared_ptr<void> response_;  // the answer being written
     const ServerSettings& settings_;
     SessionRegistry& sessions_;
+    const std::chrono::steady_clock::time_point accepted_ = std::chrono::steady_clock::now();
     Phase phase_ = Phase::handshake;
     bool failed_ = false;
     bool handedOver_ = false;  // the connection went to a WebSocketSession

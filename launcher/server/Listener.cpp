@@ -57,11 +57,19 @@ void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
         return;
     }
     if (sessions_.live() >= settings_.maxSessions) {
-        LOG_WARN("Listener::onAccept") << "Demasiadas conexiones abiertas; se cierra la nueva conexión";
-        beast::error_code ignored;
-        socket.close(ignored);
-        doAccept();
-        return;
+        // Idle and slow clients must not keep the page out: the one idle longest
+        // makes room. Only when every connection is busy is the new one turned away.
+        std::shared_ptr<Session> idlest = sessions_.idlest();
+        if (!idlest) {
+            LOG_WARN("Listener::onAccept") << "Demasiadas conexiones abiertas; se cierra la nueva conexión";
+            beast::error_code ignored;
+            socket.close(ignored);
+            doAccept();
+            return;
+        }
+        LOG_WARN("Listener::onAccept") << "Se alcanzó el máximo de " << settings_.maxSessions
+                                       << " conexiones abiertas; se cierra la conexión inactiva más antigua";
+        idlest->abort();
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);

@@ -21,6 +21,20 @@ void SessionRegistry::stopAll() {
         if (auto session = weak.lock()) session->stop();
 }
 
+std::shared_ptr<Session> SessionRegistry::idlest() {
+    std::shared_ptr<Session> found;
+    std::chrono::steady_clock::time_point oldest;
+    for (auto& weak : sessions_) {
+        auto session = weak.lock();
+        auto since = session ? session->idleSince() : std::nullopt;
+        if (since && (!found || *since < oldest)) {
+            found = session;
+            oldest = *since;
+        }
+    }
+    return found;
+}
+
 void SessionRegistry::abortAll() {
     auto copy = sessions_;
     for (auto& weak : copy)

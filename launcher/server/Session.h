@@ -1,8 +1,12 @@
 #pragma once
 // What the server keeps of every live connection, so that it can end them all
 // when the loop stops. Everything here lives on the server thread.
+#include "OutgoingBytes.h"
+
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,9 @@ public:
     virtual void stop() = 0;
     // Closes the socket at once.
     virtual void abort() = 0;
+    // Since when the session has been waiting for its client with nothing of its
+    // own on the way; none for a session that must not be cut short.
+    virtual std::optional<std::chrono::steady_clock::time_point> idleSince() const { return std::nullopt; }
 };
 
 // What the server says to an upgrade request: at once, or later (the user is
@@ -25,8 +32,9 @@ public:
     // The answer to a pending admission: the handshake, or the 403 refusal.
     virtual void admissionDecided(bool admitted) = 0;
     // Queues one message; it goes out as one frame after the handshake answer
-    // and after every message queued before it.
-    virtual void send(bool text, std::string bytes) = 0;
+    // and after every message queued before it. Its bytes stay counted by the
+    // ticket until they have been written or dropped.
+    virtual void send(bool text, std::string bytes, OutgoingBytes::Ticket ticket) = 0;
     // Queues a close frame with an empty payload after the queued messages;
     // nothing is sent after it.
     virtual void close() = 0;
@@ -40,6 +48,8 @@ public:
     std::size_t live();
     void stopAll();
     void abortAll();
+    // The session idle longest, or none.
+    std::shared_ptr<Session> idlest();
 
 private:
     std::vector<std::weak_ptr<Session>> sessions_;

@@ -17,6 +17,8 @@
 using PlainStream = boost::beast::tcp_stream;
 using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
+class OutgoingBytes;
+
 template <class Stream>
 inline constexpr bool isTlsStream = std::is_same_v<Stream, TlsStream>;
 
@@ -24,8 +26,13 @@ inline constexpr bool isTlsStream = std::is_same_v<Stream, TlsStream>;
 struct ServerSettings {
     DocumentRoot documentRoot;
     std::size_t maxMessageSize = 0;     // largest WebSocket message accepted
-    std::chrono::seconds httpTimeout{30};
-    std::size_t maxSessions = 64;       // connections open at once
+    // A request (or upgrade) must arrive whole within this time of the accept.
+    std::chrono::seconds httpTimeout{10};
+    // Connections open at once; at the limit the idlest one makes room.
+    std::size_t maxSessions = 64;
+    // The application's bytes on their way to the page; the page's connection
+    // stops reading while too many wait.
+    const OutgoingBytes* outgoing = nullptr;
     HostRule hosts;                     // the names a request may give in its Host header
     std::string contentSecurityPolicy;  // of every answer
 

@@ -1,6 +1,7 @@
 #include "WebSocketSession.h"
 
 #include "EmbeddedServer.h"
+#include "OutgoingBytes.h"
 #include "zelvo/log.h"
 
 namespace asio = boost::asio;
@@ -129,14 +130,26 @@ void WebSocketSession<Stream>::onRead(beast::error_code ec, std::size_t) {
     EmbeddedServer::doWebsocketFrame(ws_.got_text() ? 0x81 : 0x82, bytes, data.size());
     buffer_.consume(buffer_.size());
     if (buffer_.capacity() > keptReadBuffer) buffer_.shrink_to_fit();
-    // Reading goes on while closing: the page's close frame ends the handshake.
+    // A page that sends without reading its answers is not read from until they
+    // have gone out. Reading goes on while closing: the page's close frame ends
+    // the handshake.
+    if (!closing_ && outgoingFull()) {
+        LOG_VERBOSE("WebSocketSession::onRead") << "Mensajes pendientes de envío; se deja de leer de la aplicación web";
+        readPaused_ = true;
+        return;
+    }
     doRead();
 }
 
 template <class Stream>
-void WebSocketSession<Stream>::send(bool text, std::string bytes) {
+bool WebSocketSession<Stream>::outgoingFull() const {
+    return settings_.outgoing && settings_.outgoing->overLimit();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::send(bool text, std::string bytes, OutgoingBytes::Ticket ticket) {
     if (phase_ == Phase::ended || closing_) return;
-    queue_.push_back(Outgoing{text, false, std::move(bytes)});
+    queue_.push_back(Outgoing{text, false, std::move(bytes), std::move(ticket)});
     if (phase_ == Phase::open && !writing_) doWrite();
 }
 
@@ -145,7 +158,7 @@ void WebSocketSession<Stream>::close() {
     if (closing_) return;
     closing_ = true;
     if (phase_ != Phase::accepting && phase_ != Phase::open) return;
-    queue_.push_back(Outgoing{false, true, {}});
+    queue_.push_back(Outgoing{false, true, {}, {}});
     if (phase_ == Phase::open && !writing_) doWrite();
 }
 
@@ -170,11 +183,19 @@ void WebSocketSession<Stream>::onWrite(beast::error_code ec, std::size_t) {
     if (ec) {
         queue_.clear();
         fail("WebSocketSession::onWrite", ec);
-        // The pending read fails next and reports the end.
-        return closeSocket();
+        closeSocket();
+        // The pending read fails next and reports the end; without one, say it here.
+        if (readPaused_) pageGone();
+        return;
     }
     queue_.pop_front();
-    if (phase_ == Phase::open && !queue_.empty()) doWrite();
+    if (phase_ != Phase::open) return;
+    if (!queue_.empty()) doWrite();
+    if (readPaused_ && !outgoingFull()) {
+        LOG_VERBOSE("WebSocketSession::onWrite") << "Se reanuda la lectura de la aplicación web";
+        readPaused_ = false;
+        doRead();
+    }
 }
 
 template <class Stream>

@@ -22,7 +22,7 @@ public:
 
     void run();
     void admissionDecided(bool admitted) override;
-    void send(bool text, std::string bytes) override;
+    void send(bool text, std::string bytes, OutgoingBytes::Ticket ticket) override;
     void close() override;
     void stop() override;
     void abort() override;
@@ -33,6 +33,7 @@ private:
         bool text = false;
         bool close = false;
         std::string bytes;
+        OutgoingBytes::Ticket ticket;  // counts the bytes until the entry goes
     };
 
     void accept();
@@ -48,6 +49,8 @@ private:
     void closeSocket();
     // The page's side ended without the server asking: tell the server once.
     void pageGone();
+    // Too many of the application's bytes wait to go out to the page.
+    bool outgoingFull() const;
 
     boost::beast::websocket::stream<Stream> ws_;
     Request request_;
@@ -61,4 +64,5 @@ private:
     bool closing_ = false;   // the server ends the connection; nothing more is sent
     bool failed_ = false;
     bool reported_ = false;
+    bool readPaused_ = false;  // no read pending until the page has taken its answers
 };
