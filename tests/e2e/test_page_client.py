@@ -30,11 +30,11 @@ def test_the_page_client_connects_and_names_each_failure(launcher_factory, tmp_p
     page_port, busy_port, nobody = free_port(), free_port(), free_port()
     start_listening(launcher_factory(server_config(page_port), name="page"), echo_request(), page_port)
     start_listening(launcher_factory(server_config(busy_port), name="busy"), echo_request(), busy_port)
-    # The busy launcher's one WebSocket, taken by a raw upgrade.
+    # The busy launcher's one WebSocket, taken by a raw upgrade from its own origin.
     holder = socket.create_connection(("127.0.0.1", busy_port), timeout=WAIT)
-    holder.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                   b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-                   b"Origin: http://localhost\r\n\r\n")
+    holder.sendall(("GET / HTTP/1.1\r\nHost: localhost:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                    "Origin: http://localhost:%d\r\n\r\n" % (busy_port, busy_port)).encode())
     assert holder.recv(4096).startswith(b"HTTP/1.1 101")
     expressions = [
         """Zelvo.connect(null, {port: %d}).then(async (c) => { c.send("hola"); const echo = await c.receive();
