@@ -1,4 +1,4 @@
-// The card page: one WebSocket to the launcher, one command, one JSON reply.
+// The card page: one connection to the launcher (zelvo.js), one command, one JSON reply.
 "use strict";
 
 (function () {
@@ -30,7 +30,13 @@
       port = location.port;
     }
     if (!port) return null;
-    return (ssl ? "wss" : "ws") + "://localhost:" + port + "/";
+    // This page's own server is reached under the name the page came from.
+    const host = port === location.port && location.hostname ? location.hostname : "localhost";
+    return { port: port, ssl: ssl, host: host };
+  }
+
+  function describe(where) {
+    return (where.ssl ? "wss" : "ws") + "://" + where.host + ":" + where.port + "/";
   }
 
   function setStatus(kind, text) {
@@ -83,70 +89,56 @@
     $("card").hidden = false;
   }
 
-  function read() {
-    const url = endpoint();
+  function showReply(data) {
+    let reply;
+    try {
+      reply = JSON.parse(data);
+    } catch (e) {
+      reply = null;
+    }
+    if (!reply || typeof reply !== "object" || typeof reply.body !== "object" || reply.body === null) {
+      setStatus("error", "El lanzador envió una respuesta que no se entiende.");
+      document.body.dataset.read = "error";
+    } else if (reply.status === "0") {
+      show(reply.body);
+      setStatus("ok", "Lectura completada.");
+      document.body.dataset.read = "ok";
+    } else {
+      const msg = typeof reply.body.message === "string" ? reply.body.message : "";
+      setStatus("error", "No se pudo leer la tarjeta: " + (msg || "error sin descripción") + ".");
+      document.body.dataset.read = "error";
+    }
+  }
+
+  async function read() {
+    const where = endpoint();
     const button = $("read");
-    if (!url) {
+    if (!where) {
       setStatus("error", "No se sabe en qué puerto escucha el lanzador: abra la página " +
                 "desde el lanzador o añada ?port=NÚMERO a la dirección.");
       return;
     }
     button.disabled = true;
     setStatus("busy", "Conectando con el lanzador…");
-    let answered = false;
-    let ws;
+    let connection = null;
     try {
-      ws = new WebSocket(url);
-    } catch (e) {
-      setStatus("error", "No se pudo abrir la conexión con el lanzador (" + url + ").");
-      button.disabled = false;
-      return;
-    }
-    ws.onopen = () => {
+      connection = await Zelvo.connect(null, where);
       setStatus("busy", "Leyendo la tarjeta… no la retire del lector.");
-      ws.send(COMMAND);
-    };
-    ws.onmessage = (event) => {
-      if (answered) return;
-      answered = true;
-      let reply;
-      try {
-        reply = JSON.parse(event.data);
-      } catch (e) {
-        reply = null;
-      }
-      if (!reply || typeof reply !== "object" || typeof reply.body !== "object" ||
-          reply.body === null) {
-        setStatus("error", "El lanzador envió una respuesta que no se entiende.");
-      } else if (reply.status === "0") {
-        show(reply.body);
-        setStatus("ok", "Lectura completada.");
-        document.body.dataset.read = "ok";
-      } else {
-        const msg = typeof reply.body.message === "string" ? reply.body.message : "";
-        setStatus("error", "No se pudo leer la tarjeta: " + (msg || "error sin descripción") + ".");
-        document.body.dataset.read = "error";
-      }
-      try { ws.close(); } catch (e) { /* already closing */ }
-    };
-    ws.onerror = () => {
-      if (!answered) {
-        setStatus("error", "No se pudo conectar con el lanzador en " + url +
-                  ". Compruebe que está en marcha.");
-      }
-    };
-    ws.onclose = () => {
+      connection.send(COMMAND);
+      showReply(await connection.receive());
+    } catch (e) {
+      setStatus("error", e instanceof Zelvo.ZelvoError ? e.message : "Error inesperado: " + e);
+      document.body.dataset.read = "error";
+    } finally {
+      if (connection) connection.close();
       button.disabled = false;
       button.textContent = "Leer de nuevo";
-      if (!answered && !$("status").classList.contains("error")) {
-        setStatus("error", "El lanzador cerró la conexión sin responder.");
-      }
-    };
+    }
   }
 
   document.addEventListener("DOMContentLoaded", () => {
-    const url = endpoint();
-    $("endpoint").textContent = url ? "Lanzador: " + url : "";
+    const where = endpoint();
+    $("endpoint").textContent = where ? "Lanzador: " + describe(where) : "";
     $("read").addEventListener("click", read);
     if (new URLSearchParams(location.search).get("auto") === "1") read();
   });

@@ -1,10 +1,10 @@
 // Test page of the bridge: it reads its parameters (Base64 of a JSON object with
 // "port", "use_ssl" and "idletimeout") after "?", connects to the launcher on
-// this computer and shows every answer it gets.
+// this computer through zelvo.js and shows every answer it gets.
 (function () {
   "use strict";
 
-  var ws = null;
+  var conexion = null;
   var $ = function (id) { return document.getElementById(id); };
 
   function leerParametros() {
@@ -23,11 +23,12 @@
     }
   }
 
-  function direccion(parametros) {
-    var seguro = parametros.use_ssl === "1" || parametros.use_ssl === "true";
-    var puerto = /^\d+$/.test(parametros.port || "") ? parametros.port : window.location.port;
-    var equipo = window.location.hostname || "localhost";
-    return (seguro ? "wss://" : "ws://") + equipo + (puerto ? ":" + puerto : "") + "/";
+  function destino(parametros) {
+    return {
+      ssl: parametros.use_ssl === "1" || parametros.use_ssl === "true",
+      port: /^\d+$/.test(parametros.port || "") ? parametros.port : window.location.port,
+      host: window.location.hostname || "localhost",
+    };
   }
 
   function ponerEstado(clase, texto) {
@@ -55,41 +56,43 @@
     $("respuestas").appendChild(item);
   }
 
+  function abierta() {
+    return conexion !== null && conexion.isOpen;
+  }
+
   function conectar() {
-    var url = direccion(leerParametros());
-    $("direccion").textContent = url;
+    var d = destino(leerParametros());
+    $("direccion").textContent = (d.ssl ? "wss://" : "ws://") + d.host + ":" + d.port + "/";
     ponerEstado("conectando", "Conectando…");
-    try {
-      ws = new WebSocket(url);
-    } catch (e) {
-      ponerEstado("desconectado", "Sin conectar");
-      anotar("error", "No se pudo abrir la conexión: " + e.message);
-      return;
-    }
-    ws.binaryType = "arraybuffer";
-    ws.onopen = function () {
+    Zelvo.connect(null, d).then(function (c) {
+      conexion = c;
       ponerEstado("conectado", "Conectado");
-    };
-    ws.onmessage = function (evento) {
-      if (typeof evento.data === "string") {
-        anotar("recibido", evento.data);
+      escuchar(c);
+    }, function (e) {
+      ponerEstado("desconectado", "Sin conectar");
+      anotar("error", e.message);
+    });
+  }
+
+  // Shows every message until the connection closes.
+  function escuchar(c) {
+    c.receive().then(function (dato) {
+      if (typeof dato === "string") {
+        anotar("recibido", dato);
       } else {
-        anotar("recibido", "Binario de " + evento.data.byteLength + " bytes");
+        anotar("recibido", "Binario de " + dato.byteLength + " bytes");
       }
-    };
-    ws.onerror = function () {
-      anotar("error", "Error en la conexión con el componente.");
-    };
-    ws.onclose = function (evento) {
-      ws = null;
+      escuchar(c);
+    }, function (e) {
+      conexion = null;
       ponerEstado("desconectado", "Conexión cerrada");
-      anotar("aviso", "Conexión cerrada (código " + evento.code + ").");
-    };
+      anotar("aviso", "Conexión cerrada (código " + e.closeCode + ").");
+    });
   }
 
   $("conectar").addEventListener("click", conectar);
   $("desconectar").addEventListener("click", function () {
-    if (ws) ws.close();
+    if (conexion) conexion.close();
   });
   $("limpiar").addEventListener("click", function () {
     $("respuestas").textContent = "";
@@ -97,9 +100,9 @@
 
   $("formTexto").addEventListener("submit", function (evento) {
     evento.preventDefault();
-    if (!ws || ws.readyState !== WebSocket.OPEN) return;
+    if (!abierta()) return;
     var texto = $("texto").value;
-    ws.send(texto);
+    conexion.send(texto);
     anotar("enviado", "Enviado: " + texto);
   });
 
@@ -110,11 +113,11 @@
       anotar("error", "Elija primero un archivo.");
       return;
     }
-    if (!ws || ws.readyState !== WebSocket.OPEN) return;
+    if (!abierta()) return;
     var lector = new FileReader();
     lector.onload = function () {
-      if (!ws || ws.readyState !== WebSocket.OPEN) return;
-      ws.send(lector.result);
+      if (!abierta()) return;
+      conexion.send(lector.result);
       anotar("enviado", "Enviado el archivo " + archivo.name + " (" + archivo.size + " bytes)");
     };
     lector.onerror = function () {

@@ -22,6 +22,9 @@ std::string withSlash(std::string dir) {
     return dir;
 }
 
+// /usr is read-only by the FHS, even where root could write to it.
+bool isSystemDir(const std::string& dir) { return dir == "/usr" || dir.compare(0, 5, "/usr/") == 0; }
+
 }  // namespace
 
 std::string programPath() {
@@ -86,7 +89,7 @@ std::string userStateDir(const std::string& sub) {
 }
 
 std::string writableDirOr(const std::string& preferred, const std::string& sub) {
-    if (isWritableDir(preferred)) return withSlash(preferred);
+    if (isWritableDir(preferred) && !isSystemDir(preferred)) return withSlash(preferred);
     return userStateDir(sub);
 }
 

@@ -19,7 +19,9 @@ TEST(Paths, TheUsersStateFolderIsPrivateAndTakesOverFromAFolderThatCannotBeWritt
     struct stat st {};
     ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(zelvo::writableDirOr("/nonexistent/zelvo", "signing"), dir);
+    EXPECT_EQ(zelvo::writableDirOr("/nonexistent/zelvo", "signing"), dir) << "a folder the process cannot write in falls back";
+    EXPECT_EQ(zelvo::writableDirOr("/usr/lib", "signing"), dir) << "no program writes under /usr, not even root";
+    EXPECT_EQ(zelvo::writableDirOr(pattern, "signing"), pattern + "/");
     unsetenv("XDG_STATE_HOME");
     fs::remove_all(pattern);
 }

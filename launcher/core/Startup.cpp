@@ -45,8 +45,7 @@ std::string logDirectory(const JsonReader& config) {
     config.read("log", "directory", dir);
     if (dir.empty()) {
         // An installed program's folder belongs to root: then the user's own folder.
-        dir = zelvo::programDir();
-        if (!zelvo::isWritableDir(dir)) dir = zelvo::userStateDir();
+        dir = zelvo::writableDirOr(zelvo::programDir());
     }
     if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
     return dir;

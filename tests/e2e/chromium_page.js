@@ -2,13 +2,16 @@
 // page shows as JSON to RESULT. The launcher's test mode starts it as a browser command,
 // with the page's URL as its last argument.
 //
-//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|estado URL
+//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|estado|eval URL
 //
 // test: lets the test page connect, sends the text hola and a small file, then closes the
 //       connection with the page's own button.
 // card: presses "Leer tarjeta", waits for the outcome and both images, and saves a
 //       screenshot beside RESULT (RESULT with .png).
 // estado: any page with a #estado element: waits until it no longer says "esperando".
+// eval: evaluates, one after the other, the async expressions of the JSON list in
+//       expressions.json beside RESULT; result.outcomes holds each value, or the thrown
+//       error's name, code, message and close code.
 "use strict";
 
 const fs = require("fs");
@@ -74,6 +77,16 @@ async function estadoPage(page, result) {
   result.estado = await page.textContent("#estado");
 }
 
+async function evalPage(page, result) {
+  const expressions = JSON.parse(fs.readFileSync(require("path").join(require("path").dirname(resultFile),
+                                                                      "expressions.json"), "utf8"));
+  result.outcomes = [];
+  for (const expression of expressions) {
+    result.outcomes.push(await page.evaluate(`(${expression}).then((value) => ({ value }),
+      (e) => ({ error: e.name, code: e.code, message: e.message, closeCode: e.closeCode }))`));
+  }
+}
+
 async function main() {
   fs.writeFileSync(pidFile, process.pid + "\n");
   const args = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -91,7 +104,7 @@ async function main() {
     page.on("console", (m) => result.console.push(m.type() + ": " + m.text()));
     page.on("pageerror", (e) => result.console.push("pageerror: " + e.message));
     await page.goto(url, wait);
-    await ({ card: cardPage, estado: estadoPage }[scenario] || testPage)(page, result);
+    await ({ card: cardPage, estado: estadoPage, eval: evalPage }[scenario] || testPage)(page, result);
   } catch (e) {
     result.error = String(e && e.message || e);
   } finally {

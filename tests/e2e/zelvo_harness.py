@@ -6,6 +6,7 @@ headless Chromium driving a page. Every process started here is stopped by its
 process id."""
 import asyncio
 import base64
+import contextlib
 import json
 import os
 import shutil
@@ -460,6 +461,24 @@ class StandIn:
 
 
 # ---- headless Chromium ----
+
+@contextlib.contextmanager
+def site(folder, pages):
+    """Another site: a small HTTP server on 127.0.0.1 serving `pages` (name -> text);
+    yields its origin."""
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, text in pages.items():
+        (folder / name).write_text(text, encoding="utf-8")
+    port = free_port()
+    server = subprocess.Popen(["/usr/bin/python3", "-m", "http.server", str(port), "--bind", "127.0.0.1",
+                               "--directory", str(folder)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert wait_listening(port, server)
+        yield "http://127.0.0.1:%d" % port
+    finally:
+        server.kill()
+        server.wait(timeout=WAIT)
+
 
 def chromium_missing():
     """Why the browser tests cannot run on this machine, or None."""

@@ -20,7 +20,8 @@ bool isWritableDir(const std::string& dir);
 // $XDG_STATE_HOME/zelvo[/sub] (default ~/.local/state/zelvo[/sub]), created with
 // mode 0700; trailing '/'. Empty when it cannot be created.
 std::string userStateDir(const std::string& sub = "");
-// `preferred` when the process may write there, else userStateDir(sub).
+// `preferred` when the process may write there and it is not under /usr (read-only by
+// the FHS, even for root), else userStateDir(sub).
 std::string writableDirOr(const std::string& preferred, const std::string& sub = "");
 // Creates `dir` and its parents with `mode`; true when it exists afterwards.
 bool makeDirs(const std::string& dir, unsigned mode);
