@@ -54,13 +54,13 @@ file(WRITE "${config_stage}/registry.d/zelvo.reg" "${reg}")
 
 # Desktop entry: Exec arguments are quoted, and inside quotes ", `, $ and \ are
 # escaped; the file format then doubles every backslash again.
-if(ZELVO_PACKAGE_LAYOUT)
-  # xdg-open without a desktop session neither honours Path= nor reads quotes: the
-  # fixed system paths go unquoted, and env -C sets the working folder itself.
-  if("${app}${config}" MATCHES "[ \t\"'`$\\\\]")
-    message(FATAL_ERROR "The package layout needs folders without blanks or quotes: ${app}, ${config}")
-  endif()
+# xdg-open without a desktop session neither honours Path= nor reads quotes: plain
+# folders go unquoted, and env -C sets the working folder itself. Only a one-folder
+# install under a folder with blanks or quotes needs the quoted form and Path=.
+if(NOT "${app}${config}" MATCHES "[ \t\"'`$\\\\]")
   set(exec "env -C ${config} ${app}/launcher %u")
+elseif(ZELVO_PACKAGE_LAYOUT)
+  message(FATAL_ERROR "The package layout needs folders without blanks or quotes: ${app}, ${config}")
 else()
   string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec_path "${app}/launcher")
   set(exec "\"${exec_path}\" %u")

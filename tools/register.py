@@ -16,6 +16,7 @@ after `cmake --install ... --prefix PREFIX`.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -58,10 +59,15 @@ def desktop_with_registry(text, registry_path):
     value = "%s:%s" % (registry_path, SYSTEM_REGISTRY)
     for line in text.splitlines():
         if line.startswith("Exec="):
-            quoted = value.replace("\\", "\\\\\\\\")
-            for c in '"`$':
-                quoted = quoted.replace(c, "\\\\" + c)
-            line = 'Exec=env "ZELVO_REGISTRY=%s" %s' % (quoted, line[len("Exec="):])
+            # xdg-open without a desktop session splits Exec at blanks and keeps
+            # quotes, so a plain value goes unquoted.
+            if re.search(r'[\s"`$\\\'%]', value) is None:
+                line = "Exec=env ZELVO_REGISTRY=%s %s" % (value, line[len("Exec="):])
+            else:
+                quoted = value.replace("\\", "\\\\\\\\")
+                for c in '"`$':
+                    quoted = quoted.replace(c, "\\\\" + c)
+                line = 'Exec=env "ZELVO_REGISTRY=%s" %s' % (quoted, line[len("Exec="):])
         lines.append(line)
     return "\n".join(lines) + "\n"
 

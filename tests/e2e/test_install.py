@@ -20,14 +20,17 @@ from zelvo_harness import BUILD, ROOT, echo_request, free_port, request, run_req
 
 
 
-@pytest.fixture(scope="module")
-def prefix(tmp_path_factory):
-    # A blank and a quote in the prefix: the desktop entry must quote its paths.
-    p = tmp_path_factory.mktemp("inst") / "mi zelvo's"
+def install(p):
     done = subprocess.run(["cmake", "--install", str(BUILD), "--prefix", str(p)], stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, timeout=300)
     assert done.returncode == 0, done.stdout.decode("utf-8", "replace")
     return p
+
+
+@pytest.fixture(scope="module")
+def prefix(tmp_path_factory):
+    # A blank and a quote in the prefix: the desktop entry must quote its paths.
+    return install(tmp_path_factory.mktemp("inst") / "mi zelvo's")
 
 
 def test_the_prefix_holds_one_complete_folder(prefix):
@@ -80,6 +83,17 @@ def test_the_desktop_entry_starts_the_installed_launcher_with_the_url(prefix, la
     # What a desktop does with a zelvo: link, in the entry's folder.
     l = launcher_factory(program=words[0])
     l.workdir = fields["Path"]
+    code, _, err = l.run(request("check/", {}))
+    assert code == 0 and " Zelvo: ¡Launcher iniciado correctamente!" in err
+
+
+def test_a_plain_folders_entry_works_when_split_at_blanks_as_xdg_open_does(tmp_path_factory, launcher_factory):
+    plain = install(tmp_path_factory.mktemp("inst") / "zelvo")
+    exec_line = next(x for x in (plain / "zelvo-launcher.desktop").read_text().splitlines() if x.startswith("Exec="))
+    words = exec_line[len("Exec="):].split()
+    assert words == ["env", "-C", str(plain), str(plain / "launcher"), "%u"]
+    # Started from another folder: env -C alone brings it to its configuration.
+    l = launcher_factory(program=words[3], prefix=words[:3])
     code, _, err = l.run(request("check/", {}))
     assert code == 0 and " Zelvo: ¡Launcher iniciado correctamente!" in err
 
