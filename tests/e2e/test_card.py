@@ -3,6 +3,7 @@ private pcscd with the simulated card and a real WebSocket client; and readers,
 cards and card answers that go wrong, each giving one clear JSON error reply while
 the launcher still ends cleanly."""
 import base64
+import json
 import os
 import signal
 import struct
@@ -13,7 +14,7 @@ import pytest
 import holder as holder_files  # tools/virtual-card, put on the path by conftest
 import pcsc_fixture
 from vexa_bridge import CardRuns
-from zelvo_harness import BUILD, WAIT
+from zelvo_harness import BUILD, ROOT, WAIT
 
 ABI_KEYS = ["cui", "digito", "primerAp", "segundoAp", "preNombres", "ubigeo", "genero", "grupoVotacion"]
 PKI_SELECT = "00A4040010A0000000770100700A1000F100000100"
@@ -45,6 +46,8 @@ def png_header(data):
     ("  read  foo DG1 ", {"status": "0", "body": {}}),
     ("READ", {"status": "1", "body": {"message": "Comando READ desconocido"}}),
     (" \t \n", {"status": "1", "body": {"message": "Comando vacío"}}),
+    # Over 64 KiB: refused whole, no word of it read or run.
+    ("read" + " dg1" * 20000, {"status": "1", "body": {"message": "Comando demasiado largo"}}),
 ])
 def test_commands_that_do_not_need_the_card_are_answered_every_time(card, pcscd, text, expected):
     # Again and again: the reply and the plug-in's close may come before onConnect has
@@ -53,6 +56,9 @@ def test_commands_that_do_not_need_the_card_are_answered_every_time(card, pcscd,
     for _ in range(3):
         assert card(text) == expected
     assert pcscd.exchanges(before) == []
+    # Log records quote a message's first 1,024 bytes and give its length.
+    log = card.last.plugin_log()
+    assert len(text) <= 1024 or (text[:1025] not in log and "(%d bytes)" % len(text) in log)
 
 
 def test_read_everything(card, pcscd, tmp_path):
@@ -109,6 +115,18 @@ def test_abi_file_whose_objects_run_past_its_end(card, pcscd):
     # Whatever lies wholly inside the cut file is kept; nothing is half a value.
     assert list(body) == ABI_KEYS and "" in body.values()
     assert all(body[key] in ("", holder[key]) for key in ABI_KEYS)
+
+
+def test_a_photo_declaring_12000x12000_pixels_is_an_empty_image(tmp_path):
+    # 226 bytes of JPEG 2000 whose decoding would take 580 MB: refused on its header,
+    # as the warning record shows. A reader of its own keeps the module's card as it is.
+    holder = json.loads((ROOT / "tools/virtual-card/holder.json").read_text(encoding="utf-8"))
+    holder["photo_file"] = str(ROOT / "plugins/card/fuzz/corpus/fuzz_png/declares-12000x12000.jp2")
+    (tmp_path / "holder.json").write_text(json.dumps(holder), encoding="utf-8")
+    with pcsc_fixture.private_pcscd(workdir=tmp_path / "pcscd", holder=tmp_path / "holder.json") as reader:
+        runs = CardRuns(tmp_path, reader)
+        assert runs("read dg2") == {"status": "0", "body": {"dg2": ""}}
+    assert "Imagen rechazada: 12000 x 12000" in runs.last.plugin_log()
 
 
 # ---- faults ----

@@ -56,10 +56,12 @@ CANCELLED = {"status": "0", "body": {"message": "Se ha cancelado la actualizaci�
 
 
 @pytest.mark.parametrize("command, dialog_answer, asked, reply", [
-    # Cancelled (1), closed (2), or a program that cannot be started: a cancellation.
+    # Cancelled (1), closed (2), a program that cannot be started or cannot show a
+    # window (3: no graphical session, then the error's message box): a cancellation.
     ("changepin auth", (1, ""), True, CANCELLED),
     ("changepin auth", (2, ""), True, CANCELLED),
     ("changepin sign", None, False, CANCELLED),
+    ("changepin sign", (3, ""), 2, CANCELLED),
     ("changepin auth", (0, "1234\n12ab\n"), True,
      {"status": "1", "body": {"message": "Respuesta no válida del diálogo de ingreso de PIN"}}),
     ("changepin", (0, ""), False, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no indicado"}}),
@@ -75,6 +77,8 @@ def test_nothing_reaches_the_card_without_two_valid_pins(changepin, pcscd, tmp_p
     before = pcscd.trace_position()
     assert card(command) == reply
     assert pcscd.exchanges(before) == [] and len(dialog.calls()) == asked
+    assert asked != 2 or dialog.calls()[1] == ["message", "--icon", "warning", "--title", "Error", "--text",
+                                               "Error creando dialogo 3"]
 
 
 def test_changepin_auth_typed_into_the_real_dialog(tmp_path, xdisplay, pcscd):

@@ -21,7 +21,7 @@ VexaResponse ChangePinVexaAction::execute(const std::vector<std::string>& params
 VexaResponse ChangePinVexaAction::changepin(const std::vector<std::string>& params) {
     static const char* const kFunction = "ChangePinVexaAction::changepin";
     if (params.size() < 2) APP_THROW(kFunction, "params.size()<2", "Tipo de PIN a cambiar no indicado");
-    LOG_INFO(kFunction) << "Tipo de pin es " << params[1];
+    LOG_INFO(kFunction) << "Tipo de pin es " << VexaApplication::quote(params[1]);
     const bool auth = params[1] == "auth";
     if (!auth && params[1] != "sign") APP_THROW(kFunction, "params[1]", "Tipo de PIN a cambiar no válido");
 

@@ -1,7 +1,10 @@
 #include "app/Global.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "mscapiprovider/MSCAPIProvider.h"
@@ -11,9 +14,11 @@
 
 namespace {
 
-bool isDirectory(const std::string& path) {
+// A folder of this user's: with no home, the home's log folder would be a name
+// in /tmp that someone else could have made first.
+bool isOwnDirectory(const std::string& path) {
     struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
 std::string withSlash(std::string dir) {
@@ -21,14 +26,31 @@ std::string withSlash(std::string dir) {
     return dir;
 }
 
+// True when `dir` is, or has just been made, a folder of this user's alone: not a
+// symbolic link, owned by the user, closed to everyone else. In a shared place
+// (/tmp) another user may have made it first, to read or redirect the log. `dir`
+// has no trailing slash, which would make open follow a link.
+bool isPrivateFolder(const std::string& dir) {
+    mkdir(dir.c_str(), 0700);
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool mine = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+    close(fd);
+    return mine;
+}
+
 }  // namespace
 
 std::string Global::logFilePath() {
     std::string folder = withSlash(zelvo::homeDir()) + ".vexatools/";
     // The log names what the page asked for: kept to its owner.
-    if (!isDirectory(folder)) mkdir(folder.c_str(), 0700);
-    if (!isDirectory(folder)) folder.clear();
-    if (folder.empty() && isDirectory(zelvo::tempDir())) folder = withSlash(zelvo::tempDir());
+    if (!isOwnDirectory(folder)) mkdir(folder.c_str(), 0700);
+    if (!isOwnDirectory(folder)) folder.clear();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    for (const std::string& own : {runtime && *runtime ? withSlash(runtime) + "vexatools" : std::string(),
+                                   withSlash(zelvo::tempDir()) + "vexatools-" + std::to_string(geteuid())})
+        if (folder.empty() && !own.empty() && isPrivateFolder(own)) folder = own + "/";
     if (folder.empty()) folder = zelvo::programDir();
     return folder + zelvo::log::dayFileName();
 }

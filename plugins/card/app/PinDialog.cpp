@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "app/Guarded.h"
 #include "base/AppException.h"
 #include "zelvo/dialog.h"
 #include "zelvo/log.h"
@@ -45,19 +46,30 @@ void PinDialog::runDialog(int type) {
     s.result = -1;
     s.malformed = false;
     wipe();
-    // The plug-in's own address: the dialog program is looked for beside it.
-    zelvo::DialogResult answer =
-        zelvo::runDialog({"pin", "--type", type == SIGN ? "sign" : "auth"}, reinterpret_cast<const void*>(&PinDialog::runDialog));
-    if (answer.exitCode < 0) {
-        LOG_ERROR("PinDialog::runDialog") << "No se ha podido crear el diálogo";
-    } else if (answer.exitCode == 0) {
-        if (parseAnswer(answer.output, s.currentPin, s.newPin)) s.result = 0;
-        else s.malformed = true;
-    } else if (answer.exitCode == 1 || answer.exitCode == 2) {
-        s.result = answer.exitCode;
-    } else {
-        s.malformed = true;
-    }
+    zelvo::DialogResult answer;
+    // An exception must not end the thread (and the launcher with it): a cancel.
+    guarded("PinDialog::runDialog", [&] {
+        // The plug-in's own address: the dialog program is looked for beside it.
+        answer = zelvo::runDialog({"pin", "--type", type == SIGN ? "sign" : "auth"},
+                                  reinterpret_cast<const void*>(&PinDialog::runDialog));
+        if (answer.exitCode < 0 || answer.exitCode == kCannotShow) {
+            // No program, or no graphical session: the dialog was never there.
+            LOG_ERROR("PinDialog::runDialog") << "No se ha podido crear el diálogo";
+            zelvo::showMessageBox("Error", "Error creando dialogo " + std::to_string(answer.exitCode),
+                                  zelvo::MessageIcon::warning);
+        } else if (answer.exitCode == 0) {
+            if (parseAnswer(answer.output, s.currentPin, s.newPin)) s.result = 0;
+            else s.malformed = true;
+        } else if (answer.exitCode == 1 || answer.exitCode == 2) {
+            s.result = answer.exitCode;
+        } else {
+            s.malformed = true;
+        }
+    }, [&](const AppException&) {
+        s.result = -1;
+        s.malformed = false;
+        wipe();
+    });
     zelvo::wipe(answer.output);
 }
 

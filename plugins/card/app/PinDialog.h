@@ -7,7 +7,8 @@
 class PinDialog {
 public:
     enum Type { AUTH = 1, SIGN = 2 };
-    // -1: the dialog could not be shown; 0: accepted; 1: cancelled (button or
+    // -1: the dialog could not be shown (no program, no graphical session: a
+    // message box says so) or failed; 0: accepted; 1: cancelled (button or
     // Escape); 2: the window was closed. Throws AppException when the program
     // answers something other than two PINs of 1 to 8 digits.
     static int backgroundRun(int type);
@@ -32,4 +33,6 @@ private:
     };
     static State& state();
     static void runDialog(int type);
+    // zelvo-dialog's exit code when it cannot show a window (no graphical session).
+    static constexpr int kCannotShow = 3;
 };

@@ -5,9 +5,16 @@
 #include <thread>
 
 #include "app/Global.h"
+#include "app/Guarded.h"
 #include "app/JsonResponse.h"
 #include "app/VexaApplication.h"
 #include "zelvo/log.h"
+
+// Every export runs guarded: no exception reaches the launcher. Failures that
+// need no answer are already in the log.
+namespace {
+void nothingMore(const AppException&) {}
+}  // namespace
 
 namespace plugin {
 
@@ -31,8 +38,10 @@ void send(const std::string& text) {
 }
 
 void returnError(const AppException& exception) {
-    LOG_INFO("returnError") << "Enviando mensaje de error";
-    send(JsonResponse::errorResponse(exception));
+    guarded("returnError", [&] {
+        LOG_INFO("returnError") << "Enviando mensaje de error";
+        send(JsonResponse::errorResponse(exception));
+    }, nothingMore);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     onClose();
 }
@@ -40,47 +49,42 @@ void returnError(const AppException& exception) {
 }  // namespace plugin
 
 void registerSendMessageFunction(ZelvoTextSender textSender, ZelvoBinarySender binarySender) {
-    LOG_INFO("registerSendMessageFunction") << "Registrando funciones de envio de mensajes";
+    guarded("registerSendMessageFunction", [] {
+        LOG_INFO("registerSendMessageFunction") << "Registrando funciones de envio de mensajes";
+    }, nothingMore);
     plugin::senders().text.store(textSender);
     plugin::senders().binary.store(binarySender);
     plugin::connection().begin();
 }
 
 void onConnect() {
-    try {
+    guarded("onConnect", [] {
         Global::init();
         LOG_INFO("onConnect") << "Aplicación vexa-tools conectada";
         VexaApplication::init();
-    } catch (const std::exception& e) {
-        LOG_ERROR("onConnect") << e.what();
-    }
+    }, nothingMore);
     // A command answered before this point has closed the connection already.
     if (!plugin::connection().markOpen()) return;
     while (plugin::connection().isOpen()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 void onTextMessage(const char* message) {
-    try {
+    guarded("onTextMessage", [&] {
         plugin::ensureInitialised();
-        LOG_INFO("onTextMessage") << "Mensaje de texto recibido: " << (message ? message : "");
+        LOG_INFO("onTextMessage") << "Mensaje de texto recibido: " << VexaApplication::quote(message);
         VexaResponse response = VexaApplication::doAction(message);
         LOG_INFO("onTextMessage") << "Enviando mensaje de respuesta";
         plugin::send(JsonResponse::okResponse(response));
         onClose();
-    } catch (const AppException& e) {
-        plugin::returnError(e);
-    } catch (const std::exception& e) {
-        // Not ours (memory, a library): the page still gets an answer.
-        LOG_ERROR("onTextMessage") << "[std::exception] " << e.what();
-        plugin::returnError(AppException("std::exception", "Error interno del componente vexa-tools", e.what(), 0,
-                                         "onTextMessage", __LINE__));
-    }
+    }, plugin::returnError);
 }
 
-void onBinaryMessage(const char*, int) { LOG_INFO("onBinaryMessage") << "Mensaje binario recibido"; }
+void onBinaryMessage(const char*, int) {
+    guarded("onBinaryMessage", [] { LOG_INFO("onBinaryMessage") << "Mensaje binario recibido"; }, nothingMore);
+}
 
 void onClose() {
-    LOG_INFO("onClose") << "Cerrando aplicación";
+    guarded("onClose", [] { LOG_INFO("onClose") << "Cerrando aplicación"; }, nothingMore);
     plugin::connection().close();
 }
 

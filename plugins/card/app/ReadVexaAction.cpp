@@ -45,7 +45,7 @@ VexaResponse ReadVexaAction::read(const std::vector<std::string>& params) {
     if (params.size() < 2) return response;
     bool abi = false, dg1 = false, dg2 = false, dg7 = false;
     for (size_t i = 1; i < params.size(); ++i) {
-        LOG_INFO("ReadVexaAction::read") << "Parametro encontrado " << params[i];
+        LOG_INFO("ReadVexaAction::read") << "Parametro encontrado " << VexaApplication::quote(params[i]);
         if (params[i] == "abi") abi = true;
         else if (params[i] == "dg1") dg1 = true;
         else if (params[i] == "dg2") dg2 = true;

@@ -1,5 +1,7 @@
 #include "app/VexaApplication.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "base/AppException.h"
@@ -57,15 +59,30 @@ std::vector<std::string> VexaApplication::parseCommand(const char* text) {
     return tokens;
 }
 
+std::string VexaApplication::quote(const char* text) {
+    static constexpr size_t kQuoted = 1024;
+    const size_t length = text ? std::strlen(text) : 0;
+    size_t cut = std::min(length, kQuoted);
+    // Not in the middle of a UTF-8 character.
+    while (cut > 0 && cut < length && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    std::string out(text ? text : "", cut);
+    if (length > kQuoted) out += "...";
+    return out + " (" + std::to_string(length) + " bytes)";
+}
+
 VexaResponse VexaApplication::doAction(const char* text) {
-    LOG_INFO("VexaApplication::doAction") << "Procesando acción " << (text ? text : "");
-    if (text == nullptr) APP_THROW("VexaApplication::doAction", "message==NULL", "Comando nulo");
+    static const char* const kFunction = "VexaApplication::doAction";
+    LOG_INFO(kFunction) << "Procesando acción " << quote(text);
+    if (text == nullptr) APP_THROW(kFunction, "message==NULL", "Comando nulo");
+    if (strnlen(text, kMaxCommand + 1) > kMaxCommand)
+        APP_THROW(kFunction, "strlen(message)>65536", "Comando demasiado largo");
     std::vector<std::string> tokens = parseCommand(text);
-    if (tokens.empty()) APP_THROW("VexaApplication::doAction", "params.size()==0", "Comando vacío");
+    if (tokens.empty()) APP_THROW(kFunction, "params.size()==0", "Comando vacío");
     auto found = actions().find(tokens[0]);
+    // The page gets the name back; the log, like the reply, stays short.
     if (found == actions().end())
-        APP_THROW("VexaApplication::doAction", "", "Comando " + tokens[0] + " desconocido");
-    LOG_INFO("VexaApplication::doAction") << "Ejecutando acción " << tokens[0];
+        APP_THROW(kFunction, "", "Comando " + (tokens[0].size() > 1024 ? quote(tokens[0]) : tokens[0]) + " desconocido");
+    LOG_INFO(kFunction) << "Ejecutando acción " << tokens[0];
     return found->second->execute(tokens);
 }
 

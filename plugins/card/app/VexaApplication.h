@@ -1,6 +1,7 @@
 #pragma once
 // The plug-in's commands: their registry, the parsing of the command text and the
 // dispatch to an action; and the card objects, held for the life of the library.
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +31,12 @@ public:
     // The words of a command: split at blanks, tabs, line and page breaks; empty
     // words dropped.
     static std::vector<std::string> parseCommand(const char* text);
+    // Longer commands are refused whole, before they are split.
+    static constexpr size_t kMaxCommand = 64 * 1024;
+    // A message or word as log records quote it: at most its first 1,024 bytes,
+    // then its length.
+    static std::string quote(const char* text);
+    static std::string quote(const std::string& text) { return quote(text.c_str()); }
 
     // The card facade over the first reader's card, built with the objects
     // behind it by the first request that needs the card and reused afterwards.

@@ -1,5 +1,7 @@
 #include "base/Bytes.h"
 
+#include <openssl/crypto.h>
+
 std::string toHex(const Bytes& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -9,4 +11,12 @@ std::string toHex(const Bytes& bytes) {
         out.push_back(digits[b & 15]);
     }
     return out;
+}
+
+void wipe(Bytes& secret) {
+    // Growing to the capacity never moves the block; the bytes a shrink left
+    // behind are then overwritten too.
+    secret.resize(secret.capacity());
+    if (!secret.empty()) OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
 }

@@ -11,8 +11,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
-        // Never the machine's own pcscd.
+        // Never the machine's own pcscd, never a dialog on the screen.
         setenv("PCSCLITE_CSOCK_NAME", "/nonexistent/pcscd.comm", 1);
+        setenv("ZELVO_DIALOG", "/nonexistent/zelvo-dialog", 1);
         VexaApplication::init();
         return true;
     }();

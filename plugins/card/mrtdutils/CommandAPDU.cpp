@@ -19,6 +19,8 @@ CommandAPDU::CommandAPDU(int cla, int ins, int p1, int p2, const Bytes& data, in
 
 CommandAPDU CommandAPDU::readBinary(int p1, int p2, int ne) { return CommandAPDU(0x00, 0xB0, p1, p2, ne); }
 
+CommandAPDU::~CommandAPDU() { wipe(bytes_); }
+
 void CommandAPDU::checkArrayBounds(int offset, int length) {
     if (offset < 0 || length < 0)
         APP_THROW("mrtdutils::CommandAPDU::checkArrayBounds", "(ofs < 0) || (len < 0)",
@@ -39,6 +41,9 @@ void CommandAPDU::init(int cla, int ins, int p1, int p2, const Bytes& data, int 
     nc_ = dataLength;
     ne_ = ne;
 
+    // Reserved at its final size (header, Lc, data, Le): growing would leave copies of the data behind.
+    const bool extended = dataLength > 255 || ne > 256;
+    bytes_.reserve(4 + (dataLength > 0 ? (extended ? 3 : 1) + dataLength : 0) + (ne > 0 ? (extended ? 3 : 1) : 0));
     bytes_ = {static_cast<uint8_t>(cla), static_cast<uint8_t>(ins), static_cast<uint8_t>(p1),
               static_cast<uint8_t>(p2)};
     auto shortLe = [&] { bytes_.push_back(static_cast<uint8_t>(ne == 256 ? 0 : ne)); };

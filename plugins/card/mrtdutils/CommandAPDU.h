@@ -18,6 +18,13 @@ public:
     CommandAPDU(int cla, int ins, int p1, int p2, const Bytes& data, int dataLength, int ne);
     // READ BINARY (00 B0) of ne bytes.
     static CommandAPDU readBinary(int p1, int p2, int ne);
+    // A command may carry a PIN: its bytes are wiped when it goes. An assignment
+    // would let the old bytes go unwiped, so there is none.
+    ~CommandAPDU();
+    CommandAPDU(const CommandAPDU&) = default;
+    CommandAPDU(CommandAPDU&&) = default;
+    CommandAPDU& operator=(const CommandAPDU&) = delete;
+    CommandAPDU& operator=(CommandAPDU&&) = delete;
 
     const Bytes& getBytes() const { return bytes_; }
     Bytes getData() const;

@@ -49,7 +49,7 @@ DESedeSecureMessagingWrapper::~DESedeSecureMessagingWrapper() {
     encrypter_.reset();
     decrypter_.reset();
     key_.reset();
-    OPENSSL_cleanse(kSMac_.data(), kSMac_.size());
+    wipe(kSMac_);
 }
 
 Bytes DESedeSecureMessagingWrapper::encodeLength(size_t length) {
@@ -86,7 +86,12 @@ CommandAPDU DESedeSecureMessagingWrapper::wrapCommandAPDU(const CommandAPDU& com
 
     Bytes do87;
     if (command.getNc() > 0) {
-        Bytes ciphertext = encrypter_->doFinalNoPadding(Util::pad(command.getData()));
+        // The command's plaintext may be a PIN: no copy of it outlives the wrapping.
+        Bytes plain = command.getData();
+        WipeOnExit plainWiper(plain);
+        Bytes padded = Util::pad(plain);
+        WipeOnExit paddedWiper(padded);
+        Bytes ciphertext = encrypter_->doFinalNoPadding(padded);
         if (ins == 0xB1) {
             do87 = {0x85};
             append(do87, encodeLength(ciphertext.size()));
@@ -147,8 +152,8 @@ Bytes DESedeSecureMessagingWrapper::unwrapResponseAPDU(const uint8_t* rapdu, siz
                 if (objects.hasData) {
                     Bytes ciphertext(rapdu + objects.dataStart, rapdu + objects.dataStart + objects.dataLength);
                     Bytes plain = decrypter_->doFinalNoPadding(ciphertext);
+                    WipeOnExit plainWiper(plain);
                     out = Util::unpad(plain);
-                    OPENSSL_cleanse(plain.data(), plain.size());
                 }
                 out.push_back(static_cast<uint8_t>(objects.sw >> 8));
                 out.push_back(static_cast<uint8_t>(objects.sw));

@@ -1,5 +1,7 @@
 #include "mrtdutils/Util.h"
 
+#include <algorithm>
+
 #include "base/AppException.h"
 #include "mrtdutils/MRZInfo.h"
 #include "mscapiprovider/MSCAPIProvider.h"
@@ -9,9 +11,10 @@
 namespace mrtdutils {
 
 Bytes Util::pad(const Bytes& in) {
-    Bytes out(in);
-    out.push_back(0x80);
-    while (out.size() % 8 != 0) out.push_back(0x00);
+    // One block, at its final size: the data may be a command's plaintext.
+    Bytes out(in.size() + 8 - in.size() % 8, 0x00);
+    std::copy(in.begin(), in.end(), out.begin());
+    out[in.size()] = 0x80;
     return out;
 }
 
@@ -32,8 +35,9 @@ Bytes Util::computeKeySeed(const std::string& documentNumber, const std::string&
         md->update(reinterpret_cast<const uint8_t*>(withDigit.data()), withDigit.size());
     }
     Bytes digest = md->digest();
-    digest.resize(16);
-    return digest;
+    Bytes seed(digest.begin(), digest.begin() + 16);
+    wipe(digest);
+    return seed;
 }
 
 Bytes Util::deriveKey(const Bytes& kSeed, uint32_t counter) {
@@ -46,6 +50,7 @@ Bytes Util::deriveKey(const Bytes& kSeed, uint32_t counter) {
     Bytes d = md->digest();
     Bytes key(24);
     for (size_t i = 0; i < 24; ++i) key[i] = d[i < 16 ? i : i - 16];
+    wipe(d);
     return key;
 }
 

@@ -25,7 +25,11 @@ std::unique_ptr<MessageDigest> MessageDigest::getInstance(uint32_t algorithm) {
     return md;
 }
 
-MessageDigest::~MessageDigest() { EVP_MD_CTX_free(ctxOf(context_)); }
+MessageDigest::~MessageDigest() {
+    EVP_MD_CTX_free(ctxOf(context_));
+    // The digest of a key seed is key material.
+    wipe(value_);
+}
 
 void MessageDigest::update(const Bytes& data) { update(data.data(), data.size()); }
 

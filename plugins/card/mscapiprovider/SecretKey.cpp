@@ -17,15 +17,19 @@ const char* const kMessage = "No se ha importado la clave";
 }  // namespace
 
 std::unique_ptr<SecretKey> SecretKey::getInstance(const Bytes& key, uint32_t algorithm) {
+    return getInstance(key.data(), key.size(), algorithm);
+}
+
+std::unique_ptr<SecretKey> SecretKey::getInstance(const uint8_t* key, size_t length, uint32_t algorithm) {
     const MSCAPIProvider& provider = MSCAPIProvider::getInstance();
     std::unique_ptr<SecretKey> k(new SecretKey(algorithm));
-    if (algorithm == CALG_3DES && key.size() == 24) {
-        std::memcpy(k->tripleKey_, key.data(), 24);
-    } else if (algorithm == CALG_3DES && key.size() == 16) {
-        std::memcpy(k->tripleKey_, key.data(), 16);
-        std::memcpy(k->tripleKey_ + 16, key.data(), 8);
-    } else if (algorithm == CALG_DES && key.size() == 8) {
-        for (int i = 0; i < 3; ++i) std::memcpy(k->tripleKey_ + 8 * i, key.data(), 8);
+    if (algorithm == CALG_3DES && length == 24) {
+        std::memcpy(k->tripleKey_, key, 24);
+    } else if (algorithm == CALG_3DES && length == 16) {
+        std::memcpy(k->tripleKey_, key, 16);
+        std::memcpy(k->tripleKey_ + 16, key, 8);
+    } else if (algorithm == CALG_DES && length == 8) {
+        for (int i = 0; i < 3; ++i) std::memcpy(k->tripleKey_ + 8 * i, key, 8);
     } else {
         APP_THROW(kFunction, "key.size", kMessage);
     }

@@ -1,5 +1,6 @@
 #pragma once
 // A DES or two-key triple-DES key, imported as given (parity bits untouched).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -11,6 +12,7 @@ class SecretKey {
 public:
     // CALG_3DES takes 24 bytes (K1 K2 K3) or 16 (K1 K2, K3 = K1); CALG_DES takes 8.
     static std::unique_ptr<SecretKey> getInstance(const Bytes& key, uint32_t algorithm);
+    static std::unique_ptr<SecretKey> getInstance(const uint8_t* key, size_t length, uint32_t algorithm);
     ~SecretKey();
     SecretKey(const SecretKey&) = delete;
     SecretKey& operator=(const SecretKey&) = delete;

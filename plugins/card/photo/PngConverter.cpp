@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "zelvo/log.h"
+
 namespace photo {
 
 namespace {
@@ -75,6 +77,19 @@ void scale(opj_image_t* image, int n, int from, int to) {
         }
         comp.prec = static_cast<OPJ_UINT32>(to);
     }
+}
+
+bool withinLimits(const opj_image_t& image) {
+    const uint64_t pixels = uint64_t(image.x1 - image.x0) * (image.y1 - image.y0);
+    OPJ_UINT32 precision = 0;
+    for (OPJ_UINT32 c = 0; c < image.numcomps; ++c) precision = std::max(precision, image.comps[c].prec);
+    if (image.x1 >= image.x0 && image.y1 >= image.y0 && pixels <= kMaxPixels && image.numcomps >= 1 &&
+        image.numcomps <= kMaxComponents && precision <= kMaxPrecision)
+        return true;
+    LOG_WARN("photo::convertToPng") << "Imagen rechazada: " << (image.x1 - image.x0) << " x " << (image.y1 - image.y0)
+                                    << " píxeles, " << image.numcomps << " componentes de hasta " << precision
+                                    << " bits";
+    return false;
 }
 
 // The growing PNG block.
@@ -228,9 +243,11 @@ int convertToPng(const uint8_t* bytes, size_t count, Bytes& out) {
     opj_set_warning_handler(c.codec, quiet, nullptr);
     opj_set_error_handler(c.codec, quiet, nullptr);
     if (!opj_setup_decoder(c.codec, &parameters)) return 1;
-    if (!opj_read_header(c.stream, c.codec, &c.image) || !opj_decode(c.codec, c.stream, c.image) ||
-        !opj_end_decompress(c.codec, c.stream))
-        return 1;
+    if (!opj_read_header(c.stream, c.codec, &c.image)) return 1;
+    // The header alone says what decoding would cost: a few hundred bytes may
+    // declare an image of gigabytes.
+    if (!withinLimits(*c.image)) return 1;
+    if (!opj_decode(c.codec, c.stream, c.image) || !opj_end_decompress(c.codec, c.stream)) return 1;
     // The samples are written as decoded: an ICC profile is ignored, no colour conversion.
     return writePng(c.image, out);
 }

@@ -9,6 +9,12 @@ struct opj_image;
 
 namespace photo {
 
+// What convertToPng decodes at most, as its header declares it; beyond that the
+// image is refused before decoding (a warning record, status 1).
+constexpr uint64_t kMaxPixels = 4000000;
+constexpr uint32_t kMaxComponents = 4;
+constexpr uint32_t kMaxPrecision = 16;
+
 // Decodes a JP2 file and writes it as PNG into `out` (cleared first).
 // 0 on success, 1 on failure; on failure `out` holds nothing, or what libpng had
 // written before it failed.

@@ -1,15 +1,21 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <sstream>
 #include <thread>
 
 #include "TestUtil.h"
 #include "app/ConnectionState.h"
+#include "app/Global.h"
+#include "app/Guarded.h"
 #include "app/JsonResponse.h"
 #include "app/VexaApplication.h"
 #include "zelvo/log.h"
+#include "zelvo/paths.h"
 
 namespace {
 
@@ -46,15 +52,22 @@ TEST(CommandParsing, Tokens) {
     EXPECT_EQ((V{"READ", "\xc3\xb1"}), VexaApplication::parseCommand("READ \xc3\xb1"));
 }
 
-// The usual commands and their errors are answered end to end.
+// The usual commands and their errors are answered end to end. A command over
+// 64 KiB is refused whole, not split and run; a long word is quoted short.
 TEST(CommandDispatch, ErrorsNeedNoCard) {
     VexaApplication::init();
     // No reader is reachable here: PCSCLITE_CSOCK_NAME names nothing.
     setenv("PCSCLITE_CSOCK_NAME", "/nonexistent/pcscd.comm", 1);
-    const std::pair<const char*, const char*> rows[] = {
+    std::string reads = "read", word(2000, 'x');
+    while (reads.size() < VexaApplication::kMaxCommand) reads += " dg1";
+    const std::string tooLong = reads + " ";
+    const std::pair<const char*, std::string> rows[] = {
         {nullptr, "Comando nulo"},
         {"read, abi", "Comando read, desconocido"},
         {"read dg1", "Componente de smartcard no inicializado"},
+        {reads.c_str(), "Componente de smartcard no inicializado"},  // 65536 bytes: read, and run
+        {tooLong.c_str(), "Comando demasiado largo"},
+        {word.c_str(), "Comando " + word.substr(0, 1024) + "... (2000 bytes) desconocido"},
     };
     for (const auto& [command, message] : rows) EXPECT_EQ(message, failureOf([&] { VexaApplication::doAction(command); }));
     try {
@@ -64,6 +77,47 @@ TEST(CommandDispatch, ErrorsNeedNoCard) {
         EXPECT_EQ("params.size()==0", e.condition());
         EXPECT_EQ("VexaApplication::doAction", e.function());
     }
+}
+
+TEST(Guarded, AnExceptionOfAnyTypeBecomesAFailure) {
+    const std::pair<std::function<void()>, std::string> rows[] = {
+        {[] { throw AppException("c", "Comando vacío", "", 0, "F::f", 1); }, "Comando vacío"},
+        {[] { throw std::runtime_error("x"); }, "Error interno del componente vexa-tools"},
+        {[] { throw 42; }, "Error interno del componente vexa-tools"},
+    };
+    for (const auto& [body, expected] : rows) {
+        std::string got;
+        guarded("T::t", body, [&](const AppException& e) { got = e.message(); });
+        EXPECT_EQ(expected, got);
+    }
+    // Nor does a failure of the failure path get out.
+    guarded("T::t", [] { throw 1; }, [](const AppException&) { throw 2; });
+}
+
+// A home that cannot hold ~/.vexatools: the log goes to a folder of the user's
+// alone (made with mode 0700), never to one someone else may have made first.
+TEST(Global, LogFolderWithoutAUsableHome) {
+    char dir[] = "/tmp/vexa-logs-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string base = dir, own = base + "/vexatools-" + std::to_string(geteuid()), home = zelvo::homeDir();
+    std::ofstream(base + "/home");
+    const std::pair<std::function<void()>, std::string> rows[] = {
+        {[&] { setenv("XDG_RUNTIME_DIR", base.c_str(), 1); }, base + "/vexatools/"},
+        {[&] { unsetenv("XDG_RUNTIME_DIR"); }, own + "/"},
+        {[&] { EXPECT_EQ(0, rmdir(own.c_str()) + symlink(base.c_str(), own.c_str())); }, zelvo::programDir()},
+        {[&] { EXPECT_EQ(0, unlink(own.c_str()) + mkdir(own.c_str(), 0755)); }, zelvo::programDir()},
+    };
+    setenv("HOME", (base + "/home").c_str(), 1);
+    setenv("TMPDIR", base.c_str(), 1);
+    for (const auto& [prepare, folder] : rows) {
+        prepare();
+        struct stat st {};
+        EXPECT_EQ(folder + zelvo::log::dayFileName(), Global::logFilePath());
+        EXPECT_TRUE(folder == zelvo::programDir() || (stat(folder.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700));
+    }
+    unsetenv("TMPDIR");
+    setenv("HOME", home.c_str(), 1);
+    std::system(("rm -rf '" + base + "'").c_str());
 }
 
 TEST(ConnectionState, ACloseBeforeTheOpenIsNotUndone) {

@@ -2,6 +2,8 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+
 #include "base/AppException.h"
 #include "mrtdutils/Util.h"
 #include "mscapiprovider/Cipher.h"
@@ -17,10 +19,6 @@ namespace {
 const char* const kGetInstance = "vexaldscore::VexaBac::getInstance";
 const char* const kDoBac = "vexaldscore::VexaBac::doBac";
 const char* const kBadAnswer = "La tarjeta respondió a la autenticación con datos no válidos";
-
-void wipeBytes(Bytes& b) {
-    if (!b.empty()) OPENSSL_cleanse(b.data(), b.size());
-}
 }  // namespace
 
 std::unique_ptr<VexaBac> VexaBac::getInstance(const std::string& documentNumber, const std::string& dateOfBirth,
@@ -29,10 +27,10 @@ std::unique_ptr<VexaBac> VexaBac::getInstance(const std::string& documentNumber,
     if (rndICC.size() != 8) APP_THROW(kGetInstance, "rndICC.size", "IllegalArgumentException: rndICC wrong length");
     // Drawn after the argument check so that a refused challenge costs nothing.
     Bytes rndIFD = mscapiprovider::Random::nextBytes(8);
+    WipeOnExit rndIFDWiper(rndIFD);
     Bytes kIFD = mscapiprovider::Random::nextBytes(16);
-    auto bac = getInstance(documentNumber, dateOfBirth, dateOfExpiry, rndICC, rndIFD, kIFD);
-    wipeBytes(kIFD);
-    return bac;
+    WipeOnExit kIFDWiper(kIFD);
+    return getInstance(documentNumber, dateOfBirth, dateOfExpiry, rndICC, rndIFD, kIFD);
 }
 
 std::unique_ptr<VexaBac> VexaBac::getInstance(const std::string& documentNumber, const std::string& dateOfBirth,
@@ -43,9 +41,11 @@ std::unique_ptr<VexaBac> VexaBac::getInstance(const std::string& documentNumber,
         APP_THROW(kGetInstance, "rndIFD.size", "IllegalArgumentException: terminal random wrong length");
     std::unique_ptr<VexaBac> bac(new VexaBac());
     Bytes kSeed = mrtdutils::Util::computeKeySeed(documentNumber, dateOfBirth, dateOfExpiry);
-    bac->kEnc_ = mrtdutils::Util::deriveKey(kSeed, 1);
-    bac->kMac_ = mrtdutils::Util::deriveKey(kSeed, 2);
-    wipeBytes(kSeed);
+    {
+        WipeOnExit seedWiper(kSeed);
+        bac->kEnc_ = mrtdutils::Util::deriveKey(kSeed, 1);
+        bac->kMac_ = mrtdutils::Util::deriveKey(kSeed, 2);
+    }
     bac->key_ = mscapiprovider::SecretKey::getInstance(bac->kEnc_, mscapiprovider::CALG_3DES);
     bac->encrypter_ = mscapiprovider::Cipher::getInstance(*bac->key_, mscapiprovider::Cipher::ENCRYPT);
     bac->decrypter_ = mscapiprovider::Cipher::getInstance(*bac->key_, mscapiprovider::Cipher::DECRYPT);
@@ -60,17 +60,19 @@ VexaBac::~VexaBac() {
     decrypter_.reset();
     encrypter_.reset();
     key_.reset();
-    for (Bytes* b : {&kIFD_, &kEnc_, &kMac_, &kSEnc_, &kSMac_}) wipeBytes(*b);
+    for (Bytes* b : {&rndIFD_, &kIFD_, &kEnc_, &kMac_, &kSEnc_, &kSMac_}) wipe(*b);
 }
 
 void VexaBac::createCryptogram() {
     static const char* const kFunction = "vexaldscore::VexaBac::createCryptogram";
     LOG_INFO(kFunction) << "Creando criptograma para bac";
-    Bytes s = rndIFD_;
-    s.insert(s.end(), rndICC_.begin(), rndICC_.end());
-    s.insert(s.end(), kIFD_.begin(), kIFD_.end());
+    // S = RND.IFD || RND.ICC || K.IFD, built at its final size.
+    Bytes s(32);
+    WipeOnExit sWiper(s);
+    std::copy(rndIFD_.begin(), rndIFD_.end(), s.begin());
+    std::copy(rndICC_.begin(), rndICC_.end(), s.begin() + 8);
+    std::copy(kIFD_.begin(), kIFD_.end(), s.begin() + 16);
     Bytes e = encrypter_->doFinalNoPadding(s);
-    wipeBytes(s);
     if (e.size() != 32) APP_THROW(kFunction, "ciphertext.size", "IllegalStateException: Cryptogram wrong length");
     Bytes m = mscapiprovider::computeMac(kMac_, mrtdutils::Util::pad(e));
     if (m.size() != 8) APP_THROW(kFunction, "mactext.size", "IllegalStateException: MAC wrong length");
@@ -95,18 +97,16 @@ void VexaBac::doBac(const Bytes& response) {
     if (CRYPTO_memcmp(expectedMac.data(), cardMac.data(), 8) != 0)
         APP_THROW(kDoBac, "!checkMac(cardCryptogram)", std::string(kBadAnswer) + " (MAC)");
     Bytes r = decrypter_->doFinalNoPadding(encrypted);
+    WipeOnExit rWiper(r);
     if (r.size() < 32) APP_THROW(kDoBac, "plainCardCryptogram.size", "IllegalStateException: Cryptogram wrong length");
     // R = RND.ICC || RND.IFD || K.ICC: the card must give back our challenge.
-    if (CRYPTO_memcmp(r.data() + 8, rndIFD_.data(), 8) != 0) {
-        wipeBytes(r);
+    if (CRYPTO_memcmp(r.data() + 8, rndIFD_.data(), 8) != 0)
         APP_THROW(kDoBac, "rndIFD", std::string(kBadAnswer) + " (RND.IFD)");
-    }
     Bytes seed(16);
+    WipeOnExit seedWiper(seed);
     for (size_t i = 0; i < 16; ++i) seed[i] = kIFD_[i] ^ r[16 + i];
-    wipeBytes(r);
     kSEnc_ = mrtdutils::Util::deriveKey(seed, 1);
     kSMac_ = mrtdutils::Util::deriveKey(seed, 2);
-    wipeBytes(seed);
     ssc_ = mrtdutils::Util::computeSendSequenceCounter(rndICC_, rndIFD_);
 }
 

@@ -1,7 +1,5 @@
 #include "vexapkicore/VexaPki.h"
 
-#include <openssl/crypto.h>
-
 #include "base/AppException.h"
 #include "smartcardio/CardChannel.h"
 #include "zelvo/log.h"
@@ -13,8 +11,9 @@ namespace {
 constexpr int kMaxOffset = 32767;
 constexpr int kChunk = 256;
 
-void appendPin(Bytes& command, const uint8_t* pin, int length) {
-    for (int i = 0; i < 8; ++i) command.push_back(pin != nullptr && i < length ? pin[i] : 0xFF);
+// Eight bytes at `at`: the PIN's first eight, filled up with FF.
+void putPin(Bytes& command, size_t at, const uint8_t* pin, int length) {
+    for (int i = 0; i < 8; ++i) command[at + i] = pin != nullptr && i < length ? pin[i] : 0xFF;
 }
 }  // namespace
 
@@ -76,27 +75,30 @@ Bytes VexaPki::readBinary() {
 
 uint16_t VexaPki::verifyPassphrase(int id, const uint8_t* pin, int length) {
     LOG_INFO("vexapkicore::VexaPki::verifyPassphrase") << "Ejecutando comando verifypassphrase";
-    Bytes command{0x00, 0x20, 0x00, static_cast<uint8_t>(id)};
-    if (length <= 0) {
-        command.push_back(0x00);
-    } else {
-        command.push_back(0x08);
-        appendPin(command, pin, length);
+    // Built at its final size: a buffer that grew would leave PIN digits in the
+    // blocks it let go.
+    Bytes command(length <= 0 ? 5 : 13);
+    WipeOnExit wiper(command);
+    command[1] = 0x20;
+    command[3] = static_cast<uint8_t>(id);
+    if (length > 0) {
+        command[4] = 0x08;
+        putPin(command, 5, pin, length);
     }
-    mrtdutils::ResponseAPDU response = transmit(command);
-    OPENSSL_cleanse(command.data(), command.size());
-    return response.getSW();
+    return transmit(command).getSW();
 }
 
 uint16_t VexaPki::changeReferenceData(int id, const uint8_t* currentPin, int currentLength, const uint8_t* newPin,
                                       int newLength) {
     LOG_INFO("vexapkicore::VexaPki::changeReferenceData") << "Ejecutando comando changereferencedata";
-    Bytes command{0x00, 0x24, 0x00, static_cast<uint8_t>(id), 0x10};
-    appendPin(command, currentPin, currentLength);
-    appendPin(command, newPin, newLength);
-    mrtdutils::ResponseAPDU response = transmit(command);
-    OPENSSL_cleanse(command.data(), command.size());
-    return response.getSW();
+    Bytes command(21);
+    WipeOnExit wiper(command);
+    command[1] = 0x24;
+    command[3] = static_cast<uint8_t>(id);
+    command[4] = 0x10;
+    putPin(command, 5, currentPin, currentLength);
+    putPin(command, 13, newPin, newLength);
+    return transmit(command).getSW();
 }
 
 }  // namespace vexapkicore
