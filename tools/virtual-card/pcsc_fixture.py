@@ -119,6 +119,10 @@ def _tail(path, n=15):
         return "(sin registro)"
 
 
+# Written to pcscd's log before each start: what an earlier daemon logged does not count.
+DAEMON_START = b"=== pcscd (re)starts\n"
+
+
 class PrivatePcscd:
     def __init__(self, workdir=None, port=None, mode="card", holder=None, card=None,
                  cache_dir=None, wait=30.0, keep=None):
@@ -215,6 +219,8 @@ class PrivatePcscd:
         if os.geteuid() != 0:
             cmd[1:1] = ["--user", "--map-root-user"]
         log = open(self.pcscd_log, "ab")
+        log.write(DAEMON_START)
+        log.flush()
         try:
             # unshare and sh exec into pcscd: the process id is the daemon's.
             self.pcscd = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=log,
@@ -256,6 +262,9 @@ class PrivatePcscd:
     def restart_card(self, holder=None, fresh_state=False):
         """Starts the card process anew (it reads its holder and PIN state at start)."""
         self.stop_card()
+        # A new card that connects before pcscd has seen the old one go looks like no
+        # change at all: never powered up, never ready.
+        self._wait_removal_seen()
         if holder is not None:
             self.holder_path = Path(holder)
         if fresh_state and self.state_path.exists():
@@ -333,12 +342,22 @@ class PrivatePcscd:
             time.sleep(0.05)
 
     def _reader_events(self):
-        """(insertions, removals) pcscd has logged for the reader so far."""
+        """(insertions, removals) the running pcscd has logged for the reader so far."""
         try:
-            text = self.pcscd_log.read_text(errors="replace")
+            text = self.pcscd_log.read_text(errors="replace").rsplit(DAEMON_START.decode(), 1)[-1]
         except OSError:
             return 0, 0
         return text.count("Card inserted into"), text.count("Card Removed From")
+
+    def _wait_removal_seen(self):
+        """Waits until pcscd has logged as many removals as insertions; the insertions."""
+        end = time.monotonic() + self.wait
+        while time.monotonic() < end:
+            inserted, removed = self._reader_events()
+            if removed >= inserted:
+                return inserted
+            time.sleep(0.05)
+        raise FixtureError("pcscd no vio la retirada de la tarjeta:\n%s" % _tail(self.pcscd_log))
 
     def insert_card(self):
         """Puts the card back after remove_card or a removal by remove_after_apdus. pcscd
@@ -349,13 +368,7 @@ class PrivatePcscd:
             self.set_card(present=True, remove_after_apdus=None)
             return
         end = time.monotonic() + self.wait
-        while time.monotonic() < end:
-            inserted, removed = self._reader_events()
-            if removed >= inserted:
-                break
-            time.sleep(0.05)
-        else:
-            raise FixtureError("pcscd no vio la retirada de la tarjeta:\n%s" % _tail(self.pcscd_log))
+        inserted = self._wait_removal_seen()
         seen = self._ready_count()
         self.set_card(present=True, remove_after_apdus=None)
         while time.monotonic() < end + self.wait:
