@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,7 +99,9 @@ Child::~Child() {
     in_.parent.reset();
     out_.parent.reset();
     err_.parent.reset();
+    // A child nobody waited for (a run cut short by a failure) is not left behind.
     if (started_ && !closed_) {
+        signal(SIGKILL);
         int status = 0;
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -148,7 +151,10 @@ void Child::start(uint16_t showCommand, uint32_t startupFlags, bool redirectInpu
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&sa.attr, &none);
     posix_spawnattr_setsigdefault(&sa.attr, &defaults);
-    posix_spawnattr_setflags(&sa.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: an end asked of the child reaches what it started too,
+    // which may hold its pipes open.
+    posix_spawnattr_setpgroup(&sa.attr, 0);
+    posix_spawnattr_setflags(&sa.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
@@ -219,10 +225,21 @@ void Child::wait() {
     if (!started_) throw std::runtime_error("invalid state: child must be started");
     if (closed_) throw std::runtime_error("invalid state: child was already closed");
     PROCESS_LOG(trace, "waiting for child...");
+    collect(0);
+}
+
+bool Child::tryWait() {
+    if (!started_) throw std::runtime_error("invalid state: child must be started");
+    return closed_ || collect(WNOHANG);
+}
+
+bool Child::collect(int options) {
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0) {
+    pid_t got;
+    while ((got = waitpid(pid_, &status, options)) < 0) {
         if (errno != EINTR) fail("WaitForSingleObject", errno);
     }
+    if (got == 0) return false;
     if (WIFEXITED(status))
         exitCode_ = static_cast<uint32_t>(WEXITSTATUS(status));
     else if (WIFSIGNALED(status))
@@ -232,6 +249,42 @@ void Child::wait() {
     PROCESS_LOG(trace, "child exit code is " + std::to_string(exitCode_));
     closed_ = true;
     PROCESS_LOG(trace, "child is closed");
+    return true;
+}
+
+void Child::signal(int signalNumber) {
+    // Once waited for, the number may belong to another process.
+    if (!started_ || closed_) return;
+    if (::kill(-pid_, signalNumber) != 0) ::kill(pid_, signalNumber);
+}
+
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop,
+                  std::chrono::milliseconds grace) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto step = std::chrono::milliseconds(50);
+    const auto deadline = Clock::now() + limit;
+    RunEnd end = RunEnd::exited;
+    while (!child.tryWait()) {
+        if (stop.requested()) end = RunEnd::stopped;
+        else if (limit.count() > 0 && Clock::now() >= deadline) end = RunEnd::timedOut;
+        if (end != RunEnd::exited) break;
+        stop.waitFor(step);
+    }
+    if (end == RunEnd::exited) return end;
+    PROCESS_LOG(warning, std::string(end == RunEnd::stopped ? "stop requested" : "time limit reached") +
+                             ": ending child " + std::to_string(child.pid()));
+    child.signal(SIGTERM);
+    const auto killAt = Clock::now() + grace;
+    while (!child.tryWait()) {
+        if (Clock::now() >= killAt) {
+            PROCESS_LOG(warning, "child " + std::to_string(child.pid()) + " still there: killed");
+            child.signal(SIGKILL);
+            child.wait();
+            break;
+        }
+        std::this_thread::sleep_for(step);
+    }
+    return end;
 }
 
 }  // namespace process

@@ -3,6 +3,9 @@
 // standard streams redirected through pipes. The command line is kept as text
 // for the log and the length rule; the program gets the same words as its
 // argument vector. Failures are std::runtime_error naming the step and errno.
+#include "process/StopSignal.h"
+
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -51,7 +54,8 @@ public:
     explicit Child(std::string commandLine);
     // `args` are the words of `commandLine`, already split by the caller.
     Child(std::string commandLine, std::vector<std::string> args);
-    // Closes what is still open; reaps a child that was started but not waited for.
+    // Closes what is still open; kills and reaps a child that was started but
+    // not waited for.
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -70,6 +74,11 @@ public:
     // Waits without limit for the child and collects its exit code (128 + the
     // signal number when a signal ended it).
     void wait();
+    // As wait when the child has already ended (true); false, at once, while it runs.
+    bool tryWait();
+    // Sends `signalNumber` to the child and whatever it started (the child leads
+    // a process group of its own); nothing once it has been waited for.
+    void signal(int signalNumber);
 
     bool started() const { return started_; }
     bool closed() const { return closed_; }
@@ -85,6 +94,8 @@ private:
     };
     void openPipe(Pipe& pipe, bool parentWrites, const char* traceText);
     bool read(Pipe& pipe, const char* name, std::string& buffer, bool closeAtEnd);
+    // waitpid with `options`; false when WNOHANG found the child still running.
+    bool collect(int options);
 
     bool started_ = false;
     bool closed_ = false;
@@ -94,5 +105,13 @@ private:
     pid_t pid_ = -1;
     Pipe in_, out_, err_;
 };
+
+enum class RunEnd { exited, timedOut, stopped };
+
+// Waits for `child` until it ends, `limit` passes (zero: no limit) or `stop` is
+// requested. In the two last cases the child is asked to end (SIGTERM), killed
+// (SIGKILL) `grace` later if it is still there, and waited for.
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop,
+                  std::chrono::milliseconds grace);
 
 }  // namespace process
