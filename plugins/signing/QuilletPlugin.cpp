@@ -18,8 +18,10 @@ namespace quillet {
 namespace {
 
 const char* const kLoggerName = "quillet.plugin";
-// How long a wrapper asked to end may take before it is killed.
-constexpr std::chrono::seconds kKillGrace(5);
+// How long a wrapper asked to end may take before it is killed: 5 s after its
+// time limit; 3 s after a stop (the page's close, the launcher's stop), so that
+// the whole plug-in has ended well inside the launcher's own wait for it.
+constexpr process::KillGrace kKillGrace{std::chrono::seconds(5), std::chrono::seconds(3)};
 
 // The child-process library's records go to the plug-in's log.
 void logProcessRecord(process::LogLevel level, const std::string& text, const char* file, int line) {

@@ -2,6 +2,7 @@
 
 #include "process/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -225,21 +226,10 @@ void Child::wait() {
     if (!started_) throw std::runtime_error("invalid state: child must be started");
     if (closed_) throw std::runtime_error("invalid state: child was already closed");
     PROCESS_LOG(trace, "waiting for child...");
-    collect(0);
-}
-
-bool Child::tryWait() {
-    if (!started_) throw std::runtime_error("invalid state: child must be started");
-    return closed_ || collect(WNOHANG);
-}
-
-bool Child::collect(int options) {
     int status = 0;
-    pid_t got;
-    while ((got = waitpid(pid_, &status, options)) < 0) {
+    while (waitpid(pid_, &status, 0) < 0) {
         if (errno != EINTR) fail("WaitForSingleObject", errno);
     }
-    if (got == 0) return false;
     if (WIFEXITED(status))
         exitCode_ = static_cast<uint32_t>(WEXITSTATUS(status));
     else if (WIFSIGNALED(status))
@@ -249,7 +239,16 @@ bool Child::collect(int options) {
     PROCESS_LOG(trace, "child exit code is " + std::to_string(exitCode_));
     closed_ = true;
     PROCESS_LOG(trace, "child is closed");
-    return true;
+}
+
+bool Child::hasEnded() {
+    if (!started_) throw std::runtime_error("invalid state: child must be started");
+    if (closed_) return true;
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        if (errno != EINTR) fail("WaitForSingleObject", errno);
+    }
+    return info.si_pid != 0;
 }
 
 void Child::signal(int signalNumber) {
@@ -258,32 +257,42 @@ void Child::signal(int signalNumber) {
     if (::kill(-pid_, signalNumber) != 0) ::kill(pid_, signalNumber);
 }
 
-RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop,
-                  std::chrono::milliseconds grace) {
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop, KillGrace grace) {
     using Clock = std::chrono::steady_clock;
     constexpr auto step = std::chrono::milliseconds(50);
     const auto deadline = Clock::now() + limit;
     RunEnd end = RunEnd::exited;
-    while (!child.tryWait()) {
+    while (!child.hasEnded()) {
         if (stop.requested()) end = RunEnd::stopped;
         else if (limit.count() > 0 && Clock::now() >= deadline) end = RunEnd::timedOut;
         if (end != RunEnd::exited) break;
         stop.waitFor(step);
     }
-    if (end == RunEnd::exited) return end;
-    PROCESS_LOG(warning, std::string(end == RunEnd::stopped ? "stop requested" : "time limit reached") +
-                             ": ending child " + std::to_string(child.pid()));
-    child.signal(SIGTERM);
-    const auto killAt = Clock::now() + grace;
-    while (!child.tryWait()) {
-        if (Clock::now() >= killAt) {
-            PROCESS_LOG(warning, "child " + std::to_string(child.pid()) + " still there: killed");
-            child.signal(SIGKILL);
-            child.wait();
-            break;
+    if (end != RunEnd::exited) {
+        PROCESS_LOG(warning, std::string(end == RunEnd::stopped ? "stop requested" : "time limit reached") +
+                                 ": ending child " + std::to_string(child.pid()));
+        child.signal(SIGTERM);
+        auto killAt = Clock::now() + (end == RunEnd::stopped ? grace.afterStop : grace.afterTimeLimit);
+        bool stopSeen = end == RunEnd::stopped;
+        while (!child.hasEnded()) {
+            if (!stopSeen && stop.requested()) {
+                stopSeen = true;
+                killAt = std::min(killAt, Clock::now() + grace.afterStop);
+            }
+            if (Clock::now() >= killAt) {
+                PROCESS_LOG(warning, "child " + std::to_string(child.pid()) + " still there: killed");
+                break;
+            }
+            // Once a stop is seen its signal wakes no more: a plain sleep.
+            if (stopSeen) std::this_thread::sleep_for(step);
+            else stop.waitFor(step);
         }
-        std::this_thread::sleep_for(step);
     }
+    // Whatever the child started and left behind could hold its pipes open and
+    // keep the stream workers waiting for ever: it goes too. The child is not
+    // collected yet, so its group's number still names its own group.
+    child.signal(SIGKILL);
+    child.wait();
     return end;
 }
 

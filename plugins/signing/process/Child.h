@@ -74,8 +74,9 @@ public:
     // Waits without limit for the child and collects its exit code (128 + the
     // signal number when a signal ended it).
     void wait();
-    // As wait when the child has already ended (true); false, at once, while it runs.
-    bool tryWait();
+    // True, at once, when the child has ended; it is not collected (see wait),
+    // so its process and group numbers stay its own until then.
+    bool hasEnded();
     // Sends `signalNumber` to the child and whatever it started (the child leads
     // a process group of its own); nothing once it has been waited for.
     void signal(int signalNumber);
@@ -94,8 +95,6 @@ private:
     };
     void openPipe(Pipe& pipe, bool parentWrites, const char* traceText);
     bool read(Pipe& pipe, const char* name, std::string& buffer, bool closeAtEnd);
-    // waitpid with `options`; false when WNOHANG found the child still running.
-    bool collect(int options);
 
     bool started_ = false;
     bool closed_ = false;
@@ -108,10 +107,19 @@ private:
 
 enum class RunEnd { exited, timedOut, stopped };
 
+// How long a child asked to end (SIGTERM) may take before it is killed
+// (SIGKILL): after its time limit, and after a stop request, which has its
+// own, shorter, limit because whoever asked for the stop waits for it.
+struct KillGrace {
+    std::chrono::milliseconds afterTimeLimit;
+    std::chrono::milliseconds afterStop;
+};
+
 // Waits for `child` until it ends, `limit` passes (zero: no limit) or `stop` is
-// requested. In the two last cases the child is asked to end (SIGTERM), killed
-// (SIGKILL) `grace` later if it is still there, and waited for.
-RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop,
-                  std::chrono::milliseconds grace);
+// requested. In the two last cases the child is asked to end and killed when its
+// grace has passed; a stop requested during the grace after a time limit
+// shortens it to the stop's. Then what the child left running in its process
+// group is killed, and the child is waited for (its exit code is set).
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop, KillGrace grace);
 
 }  // namespace process

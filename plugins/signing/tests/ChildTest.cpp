@@ -98,6 +98,7 @@ TEST(Child, WaitWithinEndsAChildAtItsLimitOrWhenAskedAndKillsOneThatIgnoresIt) {
         uint32_t exitCode;
     } rows[] = {
         {"sh -c \"exit 4\"", 0ms, false, RunEnd::exited, 4},
+        {"sh -c \"sleep 30 & exit 3\"", 0ms, false, RunEnd::exited, 3},  // what it left behind goes too
         {"sleep 30", 200ms, false, RunEnd::timedOut, 128 + SIGTERM},
         {"sleep 30", 0ms, true, RunEnd::stopped, 128 + SIGTERM},
         {"sh -c \"sleep 30 & sleep 30\"", 200ms, false, RunEnd::timedOut, 128 + SIGTERM},
@@ -110,7 +111,7 @@ TEST(Child, WaitWithinEndsAChildAtItsLimitOrWhenAskedAndKillsOneThatIgnoresIt) {
         if (row.stopAsked) stop.request();
         std::string out;
         process::JoiningThread collector([&] { process::collectStdoutWorker(child, out); });
-        EXPECT_EQ(process::waitWithin(child, row.limit, stop, 300ms), row.end) << row.command;
+        EXPECT_EQ(process::waitWithin(child, row.limit, stop, {300ms, 200ms}), row.end) << row.command;
         EXPECT_EQ(child.exitCode(), row.exitCode) << row.command;
     }
 }
