@@ -24,7 +24,8 @@ TEST(JsonReader, RefusesWhatIsNotOneObject) {
     LogCapture log;
     // Nesting beyond 64 levels is refused before parsing instead of exhausting the stack.
     for (const std::string& text : {std::string("[1,2]"), std::string("{\"a\":\"1\""), std::string("{} {\"b\":1}"),
-                                    std::string(""), std::string("\"text\""), std::string(100000, '['), nested(65)})
+                                    std::string(""), std::string("\"text\""), std::string(100000, '['), nested(65),
+                                    nested(100000)})
         EXPECT_FALSE(JsonReader::getInstance(text)) << text.substr(0, 20);
     for (const char* record : {"WARN  [", "[JsonReader::getInstance@",
                                "La cadena [1,2] no es un objeto json válido, es de tipo array",
