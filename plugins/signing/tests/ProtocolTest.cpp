@@ -67,11 +67,13 @@ TEST(Files, FilesAreCreatedNewAndATakenNameIsDrawnAgain) {
     writeFile(dir.path() + "z.pdf", "existente");
     for (char c : std::string("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx"))
         ASSERT_EQ(symlink((dir.path() + "ajeno").c_str(), (dir.path() + c + ".pdf").c_str()), 0);
-    std::string path = writeNewFile(dir.path(), 1, ".pdf", "%PDF-1.4");
     struct stat st {};
-    EXPECT_TRUE(path == dir.path() + "y.pdf" && stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
-    EXPECT_EQ(readFile(path) + readFile(dir.path() + "ajeno") + readFile(dir.path() + "z.pdf"), "%PDF-1.4no tocarexistente");
-    EXPECT_EQ(failureOf([&] { writeNewFile(dir.path(), 1, ".pdf", "x"); }), "no se pudo crear un archivo nuevo en " + dir.path());
+    EXPECT_TRUE(writeNewFile(dir.path(), 1, ".pdf", "%PDF") == dir.path() + "y.pdf" &&
+                stat((dir.path() + "y.pdf").c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
+    EXPECT_EQ(readFile(dir.path() + "y.pdf") + readFile(dir.path() + "ajeno") + readFile(dir.path() + "z.pdf"),
+              "%PDFno tocarexistente");
+    EXPECT_EQ(failureOf([&] { writeNewFile(dir.path(), 1, ".pdf", "x"); }),
+              "no se pudo crear un archivo nuevo en " + dir.path());
 }
 
 std::vector<std::string> g_texts;
