@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sys/stat.h>
 
 namespace zelvo::log {
 namespace {
@@ -72,10 +73,15 @@ void init(const std::string& path, int level, bool console) {
         std::fseek(file, 0, SEEK_END);
         if (std::ftell(file) == 0) std::fputs("\xEF\xBB\xBF", file);
     };
+    // A log folder that is missing or not writable loses the records; the program
+    // runs on. The folder is not created here (the file sink would create it).
+    size_t slash = path.rfind('/');
+    struct stat folder {};
+    bool folderExists = slash == std::string::npos ||
+                        (stat(path.substr(0, slash + 1).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode));
     try {
-        sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false, handlers));
+        if (folderExists) sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false, handlers));
     } catch (const spdlog::spdlog_ex&) {
-        // A log folder that is missing or not writable loses the records; the program runs on.
     }
     if (console) sinks.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
     auto logger = std::make_shared<spdlog::logger>("zelvo", sinks.begin(), sinks.end());

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,6 +77,44 @@ bool makeDirs(const std::string& dir, unsigned mode) {
     }
     struct stat st {};
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ensurePrivateDir(const std::string& dir) {
+    if (dir.empty()) return false;
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out) {
+    // Non-blocking, so that a FIFO in the way cannot hold the caller; the checks
+    // are made on the file actually opened.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) <= maxBytes;
+    std::string text;
+    if (ok) {
+        // One byte more than its size shows a file that grew meanwhile: refused too.
+        size_t size = static_cast<size_t>(st.st_size);
+        text.resize(size + 1);
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t n = ::read(fd, &text[done], text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        ok = ok && done <= size;
+        text.resize(done);
+    }
+    ::close(fd);
+    if (ok) out = std::move(text);
+    return ok;
 }
 
 std::string userStateDir(const std::string& sub) {

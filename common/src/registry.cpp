@@ -1,9 +1,10 @@
 #include "zelvo/registry.h"
 
+#include "zelvo/paths.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -55,14 +56,9 @@ bool readQuoted(const std::string& s, size_t& pos, std::string& out) {
     return false;
 }
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
-    return true;
-}
+// A registry file is a small text: a folder, FIFO or device in its place, or a
+// file over this size, is passed over.
+constexpr size_t kLargestFile = 1 << 20;
 
 }  // namespace
 
@@ -104,7 +100,7 @@ Registry Registry::fromPaths(const std::vector<std::string>& paths) {
         }
         for (const auto& f : files) {
             std::string text;
-            if (readFile(f, text)) reg.parse(text);
+            if (readRegularFile(f, kLargestFile, text)) reg.parse(text);
         }
     }
     return reg;

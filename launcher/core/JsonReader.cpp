@@ -13,6 +13,31 @@ const picojson::value kNull;
 // the first non-digit; no digits or out of range throws.
 int toInt(const std::string& text) { return std::stoi(text, nullptr, 10); }
 
+// picojson recurses once per level and limits only arrays: a text nested deeper
+// than this is refused before it reaches the parser, so none can exhaust the stack.
+constexpr int kDeepestNesting = 64;
+
+// True when arrays and objects open inside one another more than `limit` deep
+// (brackets inside strings do not count).
+bool nestedDeeperThan(const std::string& text, int limit) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return true;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 bool isSwitchOn(const std::string& text) { return text == "1" || text == "true"; }
 
 void warnNotString(const std::string& field, const picojson::value& v) {
@@ -39,8 +64,9 @@ bool convertInt(const std::string& field, const std::string& text, int& out) {
 std::unique_ptr<JsonReader> JsonReader::getInstance(const std::string& text) {
     picojson::value value;
     std::string err;
-    auto end = picojson::parse(value, text.begin(), text.end(), &err);
-    if (err.empty()) {
+    if (nestedDeeperThan(text, kDeepestNesting)) {
+        err = "tiene más de " + std::to_string(kDeepestNesting) + " niveles de anidamiento";
+    } else if (auto end = picojson::parse(value, text.begin(), text.end(), &err); err.empty()) {
         // The whole text must be the one value: trailing text is an error too.
         auto rest = end;
         while (rest != text.end() && std::isspace(static_cast<unsigned char>(*rest))) ++rest;

@@ -2,16 +2,15 @@
 
 #include "core/JsonReader.h"
 #include "core/RequestArgument.h"
+#include "core/Startup.h"
 #include "host/WindowsApplication.h"
 #include "java/JavaApplication.h"
 #include "server/EmbeddedServer.h"
 #include "zelvo/dialog.h"
 #include "zelvo/file_lock.h"
 #include "zelvo/log.h"
+#include "zelvo/paths.h"
 #include "zelvo/registry.h"
-
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -36,16 +35,6 @@ void readNetworkParams(const JsonReader& config, ServerRunnableParams& params) {
             }
         }
     }
-}
-
-bool readWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) return false;
-    text = ss.str();
-    return true;
 }
 
 }  // namespace
@@ -112,7 +101,7 @@ void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::
         return;
     }
     std::string text;
-    if (!readWholeFile(path, text)) {
+    if (!zelvo::readRegularFile(path, Startup::kLargestConfigFile, text)) {
         LOG_WARN("ServerRunnable::loadLocalParameters")
             << "No se puede leer la información del archivo de configuración adicional";
         return;
@@ -153,7 +142,9 @@ std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, co
     } else {
         LOG_VERBOSE("ServerRunnable::create") << "server.port " << server.port;
     }
-    if (web.idletimeout != 0) {
+    // A page may shorten or lengthen the wait, never switch it off: below 1 the
+    // configured time-out stays, as for "0".
+    if (web.idletimeout > 0) {
         server.idletimeout = web.idletimeout;
         LOG_VERBOSE("ServerRunnable::create") << "server.idletimeout (overridden by webapp) " << server.idletimeout;
     } else {
@@ -197,8 +188,23 @@ int ServerRunnable::run() {
 }
 
 int ServerRunnable::runServer() {
+    std::string refusedDir;
+    const std::string lockPath = zelvo::serviceLockPath(refusedDir);
+    if (lockPath.empty()) {
+        const std::string text = "No se puede comprobar si la aplicación ya se está ejecutando: la carpeta " +
+                                 refusedDir + " no es una carpeta propia del usuario.";
+        LOG_ERROR("ServerRunnable::runServer") << text;
+        zelvo::showMessageBox("Error en aplicación", text, zelvo::MessageIcon::error);
+        return 1;
+    }
     // Held until this function returns; the kernel drops it if the process dies.
-    zelvo::FileLock lock(zelvo::serviceLockPath());
+    zelvo::FileLock lock(lockPath);
+    if (!lock.acquired() && !lock.heldByOther()) {
+        const std::string text = "No se puede crear el archivo de bloqueo de la aplicación " + lockPath + ".";
+        LOG_ERROR("ServerRunnable::runServer") << text;
+        zelvo::showMessageBox("Error en aplicación", text, zelvo::MessageIcon::error);
+        return 1;
+    }
     if (!lock.acquired()) {
         LOG_WARN("ServerRunnable::runServer") << "Ya se está ejecutando otra instancia de la la aplicación";
         zelvo::showMessageBox("Error en aplicación", "Ya se está ejecutando la aplicación", zelvo::MessageIcon::error);

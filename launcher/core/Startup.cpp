@@ -6,8 +6,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace Startup {
 
@@ -17,15 +15,13 @@ const char kCaption[] = "Error en aplicación";
 }  // namespace
 
 std::unique_ptr<JsonReader> loadConfiguration() {
-    std::ifstream in(kConfigFile, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
-    if (!in || in.bad()) {
+    std::string text;
+    if (!zelvo::readRegularFile(kConfigFile, kLargestConfigFile, text)) {
         zelvo::showMessageBox(kCaption, "No se puede obtener la información de configuración del aplicativo.",
                               zelvo::MessageIcon::error);
         return nullptr;
     }
-    auto reader = JsonReader::getInstance(text.str());
+    auto reader = JsonReader::getInstance(text);
     if (!reader) {
         zelvo::showMessageBox(kCaption, "La información de configuración del aplicativo tiene errores.",
                               zelvo::MessageIcon::error);

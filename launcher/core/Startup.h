@@ -3,10 +3,15 @@
 // and the log it configures.
 #include "core/JsonReader.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 namespace Startup {
+
+// application.config and the additional configuration file are small texts: a
+// larger file, like a folder, FIFO or device, cannot be read.
+inline constexpr size_t kLargestConfigFile = 1 << 20;
 
 // application.config of the current directory, or null after the error box.
 std::unique_ptr<JsonReader> loadConfiguration();

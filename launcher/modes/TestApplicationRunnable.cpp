@@ -48,7 +48,8 @@ std::unique_ptr<TestApplicationRunnable> TestApplicationRunnable::create(char** 
     } else {
         LOG_VERBOSE("TestApplicationRunnable::create") << "server.port " << server.port;
     }
-    if (idletimeout != 0) {
+    // As for a run request: a value below 1 never switches the time-out off.
+    if (idletimeout > 0) {
         server.idletimeout = idletimeout;
         LOG_VERBOSE("TestApplicationRunnable::create")
             << "server.idletimeout (overridden by webapp) " << server.idletimeout;

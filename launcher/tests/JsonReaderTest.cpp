@@ -11,19 +11,30 @@ std::unique_ptr<JsonReader> reader(const std::string& text) {
     return r;
 }
 
+// An object `levels` deep.
+std::string nested(int levels) {
+    std::string text;
+    for (int i = 1; i < levels; ++i) text += "{\"a\":";
+    return text + "{}" + std::string(levels - 1, '}');
+}
+
 }  // namespace
 
 TEST(JsonReader, RefusesWhatIsNotOneObject) {
     LogCapture log;
-    // Nesting beyond the parser's depth limit is refused instead of exhausting the stack.
+    // Nesting beyond 64 levels is refused before parsing instead of exhausting the stack.
     for (const std::string& text : {std::string("[1,2]"), std::string("{\"a\":\"1\""), std::string("{} {\"b\":1}"),
-                                    std::string(""), std::string("\"text\""), std::string(100000, '[')})
+                                    std::string(""), std::string("\"text\""), std::string(100000, '['), nested(65),
+                                    nested(100000)})
         EXPECT_FALSE(JsonReader::getInstance(text)) << text.substr(0, 20);
     for (const char* record : {"WARN  [", "[JsonReader::getInstance@",
                                "La cadena [1,2] no es un objeto json válido, es de tipo array",
-                               "La cadena {\"a\":\"1\" no tiene un formato json válido. syntax error", "es de tipo text"})
+                               "La cadena {\"a\":\"1\" no tiene un formato json válido. syntax error", "es de tipo text",
+                               "}}} no tiene un formato json válido. tiene más de 64 niveles de anidamiento"})
         EXPECT_TRUE(log.contains(record)) << record;
     EXPECT_TRUE(JsonReader::getInstance(" {\"a\":\"b\"} \n"));
+    EXPECT_TRUE(JsonReader::getInstance(nested(64)));
+    EXPECT_TRUE(JsonReader::getInstance("{\"a\":\"\\\"" + std::string(100, '{') + "\"}")) << "brackets in strings";
 }
 
 TEST(JsonReader, IntegersAreDecimalStrings) {

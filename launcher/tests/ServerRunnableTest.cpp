@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 
 namespace {
 
@@ -47,7 +48,8 @@ TEST(ServerRunnable, EachTypeBuildsItsApplication) {
 
 TEST(ServerRunnable, ConfigurationRequestOverridesAndNetworkKeys) {
     LogCapture log;
-    auto kept = create(kConfig, runRequest(R"({"type":"windows","name":"echo","port":"0","use_ssl":"1"})"));
+    // "0" keeps the configured port; an idle time-out below 1 cannot switch the configured one off.
+    auto kept = create(kConfig, runRequest(R"({"type":"windows","name":"echo","port":"0","use_ssl":"1","idletimeout":"-1"})"));
     ASSERT_TRUE(kept);
     EXPECT_EQ(describe(kept->serverParams()), kConfigured);
     EXPECT_TRUE(kept->webParams().use_ssl);
@@ -96,6 +98,7 @@ TEST(ServerRunnable, AdditionalConfigurationFile) {
     create(kConfig, runRequest(kEcho));
     EXPECT_TRUE(log.contains("El archivo de configuración adicional no tiene el formato correcto"));
     fs::remove(dir / "local.json");
+    ASSERT_EQ(mkfifo((dir / "local.json").c_str(), 0600), 0);  // nobody writes to it: not waited on
     create(kConfig, runRequest(kEcho));
     EXPECT_TRUE(log.contains("No se puede leer la información del archivo de configuración adicional"));
     create(kConfig, runRequest(R"({"type":"windows","name":"other"})"));

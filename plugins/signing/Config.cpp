@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include "Profile.h"
 #include "QuilletInput.h"
 #include "log/AsyncLog.h"
 #include "process/Child.h"
@@ -9,8 +10,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <ini.h>
 #include <pwd.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -50,47 +49,19 @@ std::string userHome() {
     return "";
 }
 
-int iniHandler(void* user, const char* section, const char* name, const char* value) {
-    auto* values = static_cast<std::vector<std::pair<std::string, std::string>>*>(user);
-    if (strcasecmp(section, "config") == 0 && value) values->emplace_back(name, value);
-    return 1;
-}
-
 }  // namespace
-
-int profileInt(const std::string& text) {
-    std::string t = trim(text, true, false);
-    size_t i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-    long long v = 0;
-    bool digits = false;
-    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-        digits = true;
-        if (v < 1000000000000LL) v = v * 10 + (t[i] - '0');
-    }
-    if (!digits) return 0;
-    if (negative) v = -v;
-    if (v > 2147483647LL) v = 2147483647LL;
-    if (v < -2147483647LL - 1) v = -2147483647LL - 1;
-    return static_cast<int>(v);
-}
 
 Config::Config(std::string libraryDir, std::string workDir)
     : libraryDir_(std::move(libraryDir)), workDir_(std::move(workDir)) {
-    std::vector<std::pair<std::string, std::string>> values;
-    std::string file = libraryDir_ + "config.ini";
-    int rc = ini_parse(file.c_str(), iniHandler, &values);
-    if (rc > 0) QLOG_WARN << "config.ini: la línea " << rc << " no es válida; se ignora";
-    for (const auto& [name, value] : values) {
-        if (strcasecmp(name.c_str(), "wrapperJar") == 0)
-            wrapperJar_ = value;
-        else if (strcasecmp(name.c_str(), "wrapperClass") == 0)
-            wrapperClass_ = value;
-        else if (strcasecmp(name.c_str(), "deleteFilesAfterSigning") == 0)
-            deleteFilesAfterSigning_ = profileInt(value);
-        else if (strcasecmp(name.c_str(), "javaModifiers") == 0)
-            javaModifiers_ = value;
+    Profile profile = Profile::fromFile(libraryDir_ + "config.ini");
+    wrapperJar_ = profile.text("config", "wrapperJar", kDefaultWrapperJar);
+    wrapperClass_ = profile.text("config", "wrapperClass", kDefaultWrapperClass);
+    deleteFilesAfterSigning_ = profile.number("config", "deleteFilesAfterSigning", 1);
+    javaModifiers_ = profile.text("config", "javaModifiers", "");
+    signingTimeoutSeconds_ = profile.number("config", "signingTimeoutSeconds", kDefaultSigningTimeout);
+    if (signingTimeoutSeconds_ < 0) {
+        QLOG_WARN << "config.ini: signingTimeoutSeconds no puede ser negativo; se usa " << kDefaultSigningTimeout;
+        signingTimeoutSeconds_ = kDefaultSigningTimeout;
     }
 }
 

@@ -16,9 +16,10 @@ class Config {
 public:
     static constexpr const char* kDefaultWrapperJar = "quillet-wrapper-1.0.dist.jar";
     static constexpr const char* kDefaultWrapperClass = "tavrel.quillet.wrapper.StandaloneMain";
+    static constexpr int kDefaultSigningTimeout = 900;
 
-    // Reads libraryDir + "config.ini" (section "config"); a missing file or key
-    // keeps the default. `workDir` is where documents and logs go.
+    // Reads libraryDir + "config.ini" (section "config", Profile); a missing file
+    // or key keeps the default. `workDir` is where documents and logs go.
     Config(std::string libraryDir, std::string workDir);
 
     const std::string& libraryDir() const { return libraryDir_; }
@@ -28,6 +29,8 @@ public:
     const std::string& wrapperClass() const { return wrapperClass_; }
     int deleteFilesAfterSigning() const { return deleteFilesAfterSigning_; }
     const std::string& javaModifiers() const { return javaModifiers_; }
+    // How long the wrapper may take, in seconds; 0 means no limit.
+    int signingTimeoutSeconds() const { return signingTimeoutSeconds_; }
 
     // "java" <modifiers> -Dlog4jpath=<work folder> -cp "<quillet jar>:<wrapper jar>" <class>
     CommandLine commandLine(const std::string& quilletJar) const;
@@ -39,6 +42,7 @@ private:
     std::string wrapperClass_ = kDefaultWrapperClass;
     int deleteFilesAfterSigning_ = 1;
     std::string javaModifiers_;
+    int signingTimeoutSeconds_ = kDefaultSigningTimeout;
 };
 
 // The folder of this plug-in's own file, ending in '/'.
@@ -52,7 +56,5 @@ std::string javaCheck();
 std::string quilletJarPath();
 // The "QUILLET_JAR" value of a properties text, or "" when there is none.
 std::string findQuilletJar(const std::string& properties);
-// GetPrivateProfileInt's reading of a number: leading digits, 0 without any.
-int profileInt(const std::string& text);
 
 }  // namespace quillet

@@ -7,6 +7,9 @@
 #include <rapidjson/writer.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <stdexcept>
@@ -84,16 +87,13 @@ void appendBase64(std::string& out, const std::string& text) {
     }
 }
 
-void chooseFileNames(QuilletInput& input, const std::string& folder) {
-    input.inputFilePath = folder + randomChars(9, kNameChars) + ".pdf";
-    input.stampImagePath = input.stampImage.empty() ? std::string() : folder + randomChars(8, kNameChars) + ".jpg";
-}
-
-void writeFiles(const QuilletInput& input) {
-    writeWholeFile(input.inputFilePath, input.document);
+void writeFiles(QuilletInput& input, const std::string& folder) {
+    input.inputFilePath = writeNewFile(folder, 9, ".pdf", input.document);
     QLOG_DEBUG << "writing:" << input.inputFilePath;
+    // The document is on disk now: its bytes need not stay in memory while the wrapper runs.
+    std::string().swap(input.document);
     if (!input.stampImage.empty()) {
-        writeWholeFile(input.stampImagePath, input.stampImage);
+        input.stampImagePath = writeNewFile(folder, 8, ".jpg", input.stampImage);
         QLOG_DEBUG << "writing:" << input.stampImagePath;
     } else {
         QLOG_WARN << "empty stamp image: writing ignored";
@@ -103,6 +103,19 @@ void writeFiles(const QuilletInput& input) {
 void cleanFiles(const QuilletInput& input) {
     cleanOne(input.inputFilePath);
     if (!input.stampImagePath.empty()) cleanOne(input.stampImagePath);
+}
+
+void cleanSignedFile(const std::string& path, const std::string& folder) {
+    // Only what the wrapper wrote beside the run's own files: a path elsewhere
+    // may name a document of the user's.
+    size_t slash = path.rfind('/');
+    char here[PATH_MAX], work[PATH_MAX];
+    bool inFolder = slash != std::string::npos && realpath(path.substr(0, slash + 1).c_str(), here) &&
+                    realpath(folder.c_str(), work) && std::strcmp(here, work) == 0;
+    if (inFolder)
+        cleanOne(path);
+    else
+        QLOG_WARN << "el archivo firmado no está en la carpeta de trabajo; no se elimina:" << path;
 }
 
 std::string jsonInput(const QuilletInput& input) {
@@ -133,6 +146,15 @@ std::string describe(const QuilletInput& input) {
     return d + "}";
 }
 
+SignerAnswer parseAnswer(const std::string& out) {
+    size_t sep = out.find("::");
+    std::string first = out.substr(0, sep);
+    if (!first.empty()) return {first, ""};
+    if (sep == std::string::npos) return {"Quillet terminó sin indicar el archivo firmado", ""};
+    size_t next = out.find("::", sep + 2);
+    return {"", out.substr(sep + 2, next == std::string::npos ? std::string::npos : next - sep - 2)};
+}
+
 std::string readWholeFile(const std::string& path) {
     // Non-blocking open, so that a FIFO in the way cannot hold the caller.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -141,12 +163,14 @@ std::string readWholeFile(const std::string& path) {
         if (fd >= 0) ::close(fd);
         throw std::runtime_error("file cannot be opened for reading");
     }
-    std::string bytes;
-    bytes.resize(static_cast<size_t>(st.st_size));
+    // The known size in one allocation: a large signed document is never copied
+    // to grow its buffer. Only a file that grows meanwhile is read on in chunks.
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
+    char more[4096];
     for (;;) {
-        if (done == bytes.size()) bytes.resize(bytes.size() + 65536);
-        ssize_t n = ::read(fd, &bytes[done], bytes.size() - done);
+        bool inPlace = done < bytes.size();
+        ssize_t n = inPlace ? ::read(fd, &bytes[done], bytes.size() - done) : ::read(fd, more, sizeof more);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int err = n < 0 ? errno : 0;
@@ -154,28 +178,44 @@ std::string readWholeFile(const std::string& path) {
             if (err) throw std::runtime_error("el archivo no se puede leer (errno " + std::to_string(err) + ")");
             break;
         }
-        done += static_cast<size_t>(n);
+        if (inPlace) {
+            done += static_cast<size_t>(n);
+        } else {
+            bytes.append(more, static_cast<size_t>(n));
+            done = bytes.size();
+        }
     }
     bytes.resize(done);
     return bytes;
 }
 
-void writeWholeFile(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) throw std::runtime_error("file cannot be opened for writing");
-    fchmod(fd, 0600);
+std::string writeNewFile(const std::string& folder, size_t count, const char* extension, const std::string& bytes) {
+    // Created new, never opened: an existing file or a symbolic link of the same
+    // name (put there by anyone) is never written through. A name that exists
+    // already is drawn again.
+    constexpr int kDraws = 1000;
+    std::string path;
+    int fd = -1;
+    for (int draw = 0; draw < kDraws && fd < 0; ++draw) {
+        path = folder + randomChars(count, kNameChars) + extension;
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST) throw std::runtime_error("file cannot be opened for writing");
+    }
+    if (fd < 0) throw std::runtime_error("no se pudo crear un archivo nuevo en " + folder);
     size_t done = 0;
-    while (done < bytes.size()) {
+    int err = 0;
+    while (done < bytes.size() && err == 0) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            throw std::runtime_error("el archivo no se puede escribir (errno " + std::to_string(err) + ")");
-        }
-        done += static_cast<size_t>(n);
+        if (n <= 0) err = n < 0 ? errno : ENOSPC;
+        else done += static_cast<size_t>(n);
     }
-    if (::close(fd) != 0) throw std::runtime_error("el archivo no se puede escribir (errno " + std::to_string(errno) + ")");
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) {
+        ::unlink(path.c_str());  // a half-written document is of no use to anyone
+        throw std::runtime_error("el archivo no se puede escribir (errno " + std::to_string(err) + ")");
+    }
+    return path;
 }
 
 bool fileExists(const std::string& path) {

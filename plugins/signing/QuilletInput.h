@@ -31,20 +31,32 @@ void takeTextPart(QuilletInput& input, const std::string& text);
 // line breaks included) and dropping trailing bits that fill no byte.
 void appendBase64(std::string& out, const std::string& text);
 
-// Names of the run's files in `folder` (which ends in '/').
-void chooseFileNames(QuilletInput& input, const std::string& folder);
-// The document always; the stamp image when there is one. Files are 0600.
-void writeFiles(const QuilletInput& input);
+// Writes the document (then releases its bytes) and, when there is one, the
+// stamp image as new files in `folder` (which ends in '/'); sets their paths.
+void writeFiles(QuilletInput& input, const std::string& folder);
 // Removes the files written; a failure is only logged.
 void cleanFiles(const QuilletInput& input);
+// Removes the wrapper's signed file once it has been sent, when it lies in the
+// run's work `folder`; a failure is only logged.
+void cleanSignedFile(const std::string& path, const std::string& folder);
 // The compact JSON job for the wrapper's standard input.
 std::string jsonInput(const QuilletInput& input);
 // {"inputFile":"N bytes","stampImage":"N bytes","inputFilePath":"..."...}, for the log.
 std::string describe(const QuilletInput& input);
 
+// The wrapper's answer on standard output: "::" followed by the signed file's
+// path (up to a further "::"), or an error text before any "::".
+struct SignerAnswer {
+    std::string error;       // empty when the wrapper named its signed file
+    std::string signedFile;  // the path named, when there is no error
+};
+SignerAnswer parseAnswer(const std::string& out);
+
 // Whole-file helpers. Only regular files are read.
 std::string readWholeFile(const std::string& path);
-void writeWholeFile(const std::string& path, const std::string& bytes);
+// Writes `bytes` to a file created new (mode 0600) in `folder`, named with
+// `count` random characters and `extension`; its path.
+std::string writeNewFile(const std::string& folder, size_t count, const char* extension, const std::string& bytes);
 bool fileExists(const std::string& path);
 // `count` characters drawn uniformly from `alphabet`.
 std::string randomChars(size_t count, const std::string& alphabet);

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -16,6 +18,10 @@ namespace quillet {
 namespace {
 
 const char* const kLoggerName = "quillet.plugin";
+// How long a wrapper asked to end may take before it is killed: 5 s after its
+// time limit; 3 s after a stop (the page's close, the launcher's stop), so that
+// the whole plug-in has ended well inside the launcher's own wait for it.
+constexpr process::KillGrace kKillGrace{std::chrono::seconds(5), std::chrono::seconds(3)};
 
 // The child-process library's records go to the plug-in's log.
 void logProcessRecord(process::LogLevel level, const std::string& text, const char* file, int line) {
@@ -124,21 +130,58 @@ void QuilletPlugin::onConnect() {
     int expected = kLoaded;
     state_.compare_exchange_strong(expected, kRunning);
     while (state_ != kEnded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    joinRun();
     log::stopPluginLog();
+}
+
+QuilletPlugin::~QuilletPlugin() {
+    stop_.request();
+    joinRun();
 }
 
 void QuilletPlugin::onClose() {
     QLOG_INFO << "<< onClose";
     end();
+    stop_.request();
+}
+
+void QuilletPlugin::startRun() {
+    runStarted_ = true;
+    std::lock_guard<std::mutex> lock(runMutex_);
+    run_ = std::thread([this, input = std::move(input_)]() mutable {
+        // Nothing escapes the thread: a failure becomes the error reply.
+        std::string failure;
+        try {
+            runSigning(input);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "error desconocido";
+        }
+        if (!failure.empty()) {
+            try {
+                QLOG_ERROR << failure;
+                postErrorMessage(failure);
+            } catch (...) {
+            }
+        }
+        end();
+    });
+}
+
+void QuilletPlugin::joinRun() {
+    std::thread run;
+    {
+        std::lock_guard<std::mutex> lock(runMutex_);
+        run.swap(run_);
+    }
+    if (run.joinable()) run.join();
 }
 
 void QuilletPlugin::onTextMessage(const char* message) {
     std::string text = message ? message : "";
     QLOG_INFO << "<< onTextMessage << " << text.size() << " bytes";
-    if (ended()) {
-        QLOG_WARN << "mensaje ignorado: la petición ya terminó";
-        return;
-    }
+    if (ignoresMessages()) return;
     try {
         takeTextPart(input_, text);
     } catch (const std::exception& e) {
@@ -147,31 +190,32 @@ void QuilletPlugin::onTextMessage(const char* message) {
         end();
         return;
     }
-    if (input_.complete()) {
-        runSigning();
-        end();
-    } else {
+    if (input_.complete())
+        startRun();
+    else
         QLOG_INFO << "waiting for the file part of the message";
-    }
 }
 
 void QuilletPlugin::onBinaryMessage(const char* data, int length) {
     QLOG_INFO << "<< onBinaryMessage << " << length << " bytes";
-    if (ended()) {
-        QLOG_WARN << "mensaje ignorado: la petición ya terminó";
-        return;
-    }
+    if (ignoresMessages()) return;
     if (data && length > 0)
         input_.document.assign(data, static_cast<size_t>(length));
     else
         input_.document.clear();
     input_.parts |= QuilletInput::kFilePart;
-    if (input_.complete()) {
-        runSigning();
-        end();
-    } else {
+    if (input_.complete())
+        startRun();
+    else
         QLOG_INFO << "waiting for the text part of the message";
-    }
+}
+
+bool QuilletPlugin::ignoresMessages() const {
+    if (ended())
+        QLOG_WARN << "mensaje ignorado: la petición ya terminó";
+    else if (runStarted_)
+        QLOG_WARN << "mensaje ignorado: la firma ya está en curso";
+    return ended() || runStarted_;
 }
 
 void QuilletPlugin::failRequest(const std::string& message) {
@@ -210,7 +254,7 @@ void QuilletPlugin::postErrorMessage(const std::string& message) {
     postTextMessage(errorReply(message));
 }
 
-void QuilletPlugin::postSignedFile(const std::string& path) {
+bool QuilletPlugin::postSignedFile(const std::string& path) {
     QLOG_INFO << "postSignedFile: " << path;
     std::string bytes;
     try {
@@ -218,18 +262,19 @@ void QuilletPlugin::postSignedFile(const std::string& path) {
     } catch (const std::exception& e) {
         QLOG_ERROR << "ERROR: " << e.what();
         postErrorMessage("signed file was modified from another process");
-        return;
+        return false;
     }
     postBinaryMessage(bytes);
+    return true;
 }
 
-void QuilletPlugin::runSigning() {
-    if (!input_.complete()) {
+void QuilletPlugin::runSigning(QuilletInput& input) {
+    if (!input.complete()) {
         postErrorMessage("Mensage recibido incompleto");
         log::stopPluginLog();
         return;
     }
-    QLOG_INFO << "quilletInput:" << describe(input_);
+    QLOG_INFO << "quilletInput:" << describe(input);
 
     std::unique_ptr<Config> config;
     std::string quilletJar;
@@ -251,56 +296,69 @@ void QuilletPlugin::runSigning() {
         return;
     }
 
+    bool whole = true;
     try {
         QLOG_INFO << "writing files";
-        chooseFileNames(input_, config->workDir());
-        writeFiles(input_);
+        writeFiles(input, config->workDir());
         CommandLine commandLine = config->commandLine(quilletJar);
         QLOG_INFO << commandLine.text;
-
-        process::Child child(commandLine.text, commandLine.args);
-        child.start(5, 1, true, true, true);
-        QLOG_DEBUG << "process started";
-        std::string job = jsonInput(input_);
-        QLOG_INFO << "sending:" << job;
-
-        std::string out, outFailure;
-        {
-            process::JoiningThread writer([&child, &job] { process::writeStdinWorker(child, job); });
-            process::JoiningThread collector(
-                [&child, &out, &outFailure] { outFailure = process::collectStdoutWorker(child, out); });
-            process::JoiningThread logger([&child] { process::logStderrWorker(child); });
-            child.wait();
-        }
-        QLOG_DEBUG << "process ended";
-        QLOG_INFO << "child.exitCode:" << child.exitCode();
-        // A cut-off answer could name the wrong file: the run fails instead.
-        if (!outFailure.empty()) throw std::runtime_error(outFailure);
-
-        if (child.exitCode() != 0) {
-            postErrorMessage("Ha ocurrido un error al ejecutar Quillet");
-        } else {
-            size_t sep = out.find("::");
-            std::string first = sep == std::string::npos ? out : out.substr(0, sep);
-            if (!first.empty()) {
-                postErrorMessage(first);
-            } else if (sep == std::string::npos) {
-                postErrorMessage("Quillet terminó sin indicar el archivo firmado");
-            } else {
-                size_t next = out.find("::", sep + 2);
-                postSignedFile(out.substr(sep + 2, next == std::string::npos ? std::string::npos : next - sep - 2));
-            }
-        }
+        whole = runWrapper(*config, commandLine, input);
     } catch (const std::exception& e) {
         QLOG_ERROR << e.what();
         std::string text = e.what();
         postErrorMessage(text.rfind("CreateProcess", 0) == 0 ? "Verifique su instalación de Java (7 o superior)" : text);
     }
 
-    if (config->deleteFilesAfterSigning() != 0) {
+    // The files of a run cut short are of no use to anyone: removed whatever the switch says.
+    if (config->deleteFilesAfterSigning() != 0 || !whole) {
         QLOG_INFO << "cleaning files";
-        cleanFiles(input_);
+        cleanFiles(input);
     }
+}
+
+bool QuilletPlugin::runWrapper(const Config& config, const CommandLine& commandLine, const QuilletInput& input) {
+    process::Child child(commandLine.text, commandLine.args);
+    child.start(5, 1, true, true, true);
+    QLOG_DEBUG << "process started";
+    std::string job = jsonInput(input);
+    QLOG_INFO << "sending:" << job;
+
+    std::string out, outFailure;
+    process::RunEnd end;
+    {
+        std::optional<process::JoiningThread> writer, collector, logger;
+        try {
+            writer.emplace([&child, &job] { process::writeStdinWorker(child, job); });
+            collector.emplace([&child, &out, &outFailure] { outFailure = process::collectStdoutWorker(child, out); });
+            logger.emplace([&child] { process::logStderrWorker(child); });
+        } catch (...) {
+            // A worker that could not start: the child goes first, so that the
+            // workers already running see their streams end and can be joined.
+            child.signal(SIGKILL);
+            throw;
+        }
+        end = process::waitWithin(child, std::chrono::seconds(config.signingTimeoutSeconds()), stop_, kKillGrace);
+    }
+    QLOG_DEBUG << "process ended";
+    QLOG_INFO << "child.exitCode:" << child.exitCode();
+    if (end != process::RunEnd::exited) {
+        postErrorMessage(end == process::RunEnd::timedOut ? kTimedOut : kCancelled);
+        return false;
+    }
+    // A cut-off answer could name the wrong file: the run fails instead.
+    if (!outFailure.empty()) throw std::runtime_error(outFailure);
+
+    if (child.exitCode() != 0) {
+        postErrorMessage("Ha ocurrido un error al ejecutar Quillet");
+        return true;
+    }
+    SignerAnswer answer = parseAnswer(out);
+    if (!answer.error.empty()) {
+        postErrorMessage(answer.error);
+    } else if (postSignedFile(answer.signedFile) && config.deleteFilesAfterSigning() != 0) {
+        cleanSignedFile(answer.signedFile, config.workDir());
+    }
+    return true;
 }
 
 }  // namespace quillet

@@ -3,6 +3,7 @@ tests/fixtures and a real WebSocket client: the registry lookup, the five
 exports, the library search, the one-instance lock and every start failure."""
 import hashlib
 import os
+import stat
 
 import pytest
 
@@ -58,6 +59,24 @@ def test_a_second_server_is_refused_while_one_runs(serve, launcher_factory):
     # Free again once the first ended: this one runs until its idle time-out.
     code, _, err = other.run(run_request())
     assert code == 0 and "Ya se está ejecutando" not in err
+
+
+@pytest.mark.parametrize("folder", ["made", "own", "others may write", "another user's"])
+def test_without_a_runtime_folder_the_lock_lies_in_the_users_own_folder(launcher_factory, tmp_path, folder):
+    l = launcher_factory(server_config(free_port(), idletimeout="300"), env={"TMPDIR": str(tmp_path)})
+    del l.env["XDG_RUNTIME_DIR"]
+    own = tmp_path / ("zelvo-%d" % os.geteuid())
+    if folder != "made":
+        own.mkdir()
+        own.chmod(0o777 if folder == "others may write" else 0o700)
+    if folder == "another user's" and (os.geteuid() != 0 or os.chown(own, 65534, 65534)):
+        pytest.skip("only root can give a folder to another user")
+    code, _, err = l.run(run_request())
+    if folder in ("made", "own"):
+        assert code == 0 and stat.S_IMODE(own.stat().st_mode) == 0o700 and (own / "parlox_service.lock").is_file()
+    else:
+        assert code == 1 and BOX + "No se puede comprobar si la aplicación ya se está ejecutando: la carpeta %s " \
+            "no es una carpeta propia del usuario." % own in err and list(own.iterdir()) == []
 
 
 NO_PATH = "No se pueden obtener la ruta de la aplicación."

@@ -1,7 +1,9 @@
 """The launcher's entry through the real conlaunch and launcher programs: the
 configuration file, the request argument and its payload, the factory's
 records, exit codes, the closing prompt and the log file."""
+import base64
 import datetime
+import os
 import re
 import shutil
 
@@ -34,16 +36,31 @@ def program_copy(tmp_path):
 
 # ---- application.config ----
 
+UNREADABLE = "No se puede obtener la información de configuración del aplicativo."
+
+
+def nested(levels):
+    """A JSON object `levels` deep."""
+    return '{"a":' * (levels - 1) + "{}" + "}" * (levels - 1)
+
+
 @pytest.mark.parametrize("text, box", [
-    (None, "No se puede obtener la información de configuración del aplicativo."),
-    ("beside the program", "No se puede obtener la información de configuración del aplicativo."),
+    (None, UNREADABLE), ("beside the program", UNREADABLE),
+    ("a folder", UNREADABLE), ("a FIFO", UNREADABLE), ("over 1 MiB", UNREADABLE),  # never waited on
 ] + [(text, "La información de configuración del aplicativo tiene errores.")
      for text in ("{\"port\": ", "[1, 2]", "\"texto\"", "{} {}", "")])
 def test_a_configuration_missing_or_not_an_object_ends_with_its_box_and_no_prompt(launcher_factory, tmp_path,
                                                                                   text, box):
     l = launcher_factory()
+    config = l.workdir / "application.config"
     if text == "beside the program":  # read from the working directory only
         l.program = program_copy(tmp_path)
+    elif text == "a folder":
+        config.mkdir()
+    elif text == "a FIFO":
+        os.mkfifo(config)
+    elif text == "over 1 MiB":
+        l.write_config('{"a":"%s"}' % ("x" * (1 << 20)))
     elif text is not None:
         l.write_config(text)
     code, out, err = l.run(check())
@@ -96,6 +113,25 @@ def test_check_requests_are_accepted_by_their_rules(launcher_factory, program, a
     assert (" Zelvo: " + STARTED in err) == (code == 0)
     assert out.rstrip().endswith(PROMPT) == (program == "conlaunch")
     assert ("Petición para realizar verificación de componentes" in l.log_text()) == (code == 0)
+
+
+SMALL_STACK = ["sh", "-c", 'ulimit -s 1024 && exec "$0" "$@"']
+
+
+@pytest.mark.parametrize("prefix", [(), SMALL_STACK], ids=["stack", "1-MiB-stack"])
+def test_json_nested_too_deep_is_refused_without_a_crash(launcher_factory, prefix):
+    """100,000 nested objects in the configuration, and as many as one argument
+    can hold (Linux takes up to 128 KiB) in a request."""
+    l = launcher_factory(prefix=prefix)
+    l.write_config(nested(100000))
+    code, _, err = l.run(check())
+    assert code == 1 and "Error en aplicación: La información de configuración del aplicativo tiene errores." in err
+    l.write_config({"log": {"level": "4", "directory": str(l.logdir)}})
+    code, _, err = l.run("zelvo://run/" + base64.b64encode(nested(16000).encode()).decode())
+    assert code == 1, err
+    log = l.log_text()
+    assert "no tiene un formato json válido. tiene más de 64 niveles de anidamiento" in log
+    assert "No se pudo obtener la información de los parámetros web" in log and NO_MATCH in log
 
 
 # ---- the log ----
@@ -156,20 +192,20 @@ def test_the_level_filters_records(launcher_factory, level, shown, present, abse
     assert (text == "") == (shown in (0, 2))
 
 
-def test_a_log_directory_without_separator_gets_one_and_a_missing_one_loses_records(launcher_factory):
+def test_a_log_directory_without_separator_gets_one_and_a_missing_one_is_not_created(launcher_factory):
     l = launcher_factory()
     l.write_config({"log": {"level": "4", "directory": str(l.logdir)}})
     code, out, _ = l.run(check())
     assert code == 0 and ("en archivo %s/%s" % (l.logdir, day_log_name())) in out
     assert (l.logdir / day_log_name()).exists()
 
-    # A folder that cannot exist (below a plain file): the records are lost.
-    (l.workdir / "archivo").write_text("x")
-    unusable = l.workdir / "archivo" / "logs"
-    l.write_config({"log": {"directory": str(unusable) + "/"}})
+    # A folder that does not exist is not created: the records are lost.
+    missing = l.workdir / "no-existe" / "logs"
+    l.write_config({"log": {"directory": str(missing) + "/"}})
     code, out, err = l.run(check())
     assert code == 0 and STARTED in err, "the program runs on without its log"
-    assert ("en archivo %s/%s" % (unusable, day_log_name())) in out
+    assert ("en archivo %s/%s" % (missing, day_log_name())) in out
+    assert not (l.workdir / "no-existe").exists()
 
 
 def test_without_log_settings_the_log_lies_beside_the_program(launcher_factory, tmp_path):

@@ -123,18 +123,24 @@ def test_a_server_that_cannot_start_fails_the_run_with_its_box(launcher_factory,
     ("300", {}),
     ("0", {"port": "other", "idletimeout": "400", "use_ssl": "1"}),
     ("300", {"port": "0"}),  # "0" keeps the configured port
+    ("300", {"idletimeout": "-1"}),  # a page cannot switch the time-out off...
+    ("300", {"idletimeout": "-1", "run": True}),  # ...in either kind of request
 ])
 def test_the_idle_time_out_stops_a_server_nobody_connected_to(launcher_factory, configured, asked):
     l, asked = launcher_factory(server_config(free_port(), idletimeout=configured)), dict(asked)
     if asked.get("port") == "other":
         l.port = asked["port"] = free_port()
-    l.start(echo_request(**asked), "--otro", "argumento")  # further arguments are ignored
+    if asked.pop("run", False):
+        l.start(run_request(**asked))
+    else:
+        l.start(echo_request(**asked), "--otro", "argumento")  # further arguments are ignored
     assert wait_listening(l.port, l.proc)
     log = l.ended()
     assert "Se terminó el tiempo de espera por inactividad" in log
     overridden = "(overridden by webapp) " if asked.get("port", "0") != "0" else ""
     assert "server.port %s%d" % (overridden, l.port) in log
-    assert ("server.idletimeout (overridden by webapp) 400" in log) == ("idletimeout" in asked)
+    expected = "(overridden by webapp) 400" if asked.get("idletimeout") == "400" else configured
+    assert "server.idletimeout %s\n" % expected in log
 
 
 def test_a_connection_ends_the_idle_wait(serve):

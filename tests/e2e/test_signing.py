@@ -3,6 +3,7 @@ java child running the stand-in wrapper, with a real WebSocket client; and the
 plug-in's Java native method from a real JVM (the probe loads the plug-in with
 System.load and calls tavrel.quillet.QuilletWrapper.getQuilletJar, which answers
 through setPath or raises a Java exception)."""
+import asyncio
 import base64
 import hashlib
 import json
@@ -11,13 +12,14 @@ import re
 import signal
 import stat
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
 
 from signing_support import (MARKER, PLUGIN, WRAPPER_JAR, day_log, day_log_name, install_plugin, make_quillet_jar,
                              read_only_available, read_only_prefix, sample_pdf, sanitizer_preload, write_properties)
-from zelvo_harness import STAGE, WAIT
+from zelvo_harness import SANITIZE, STAGE, WAIT, closed_code, connect, run_async, run_request, wait_for
 
 KEEP_FILES = "[config]\ndeleteFilesAfterSigning=0\n"
 
@@ -42,9 +44,8 @@ def test_both_orders_bring_back_the_signed_file_and_clean_up(signer_factory, ord
     fields = signed_parts(replies, document)
     assert fields["reason"] == "Conforme"
     assert fields["stampImageBytes"] == str(len(stamp))
-    # The document and stamp files are gone; only the wrapper's own output remains.
-    left = sorted(p.name for p in s.plugins.iterdir() if p.suffix in (".pdf", ".jpg"))
-    assert len(left) == 1 and left[0].endswith("-firmado.pdf"), left
+    # The document and stamp files are gone, and the signed output once sent.
+    assert sorted(p.name for p in s.plugins.iterdir() if p.suffix in (".pdf", ".jpg")) == []
     log = s.log()
     for line in ("<< registerSendMessageFunction", "<< onConnect", "quilletInput:{\"inputFile\":\"%d bytes\"" % len(document),
                  "writing files", "child.exitCode:0", "cleaning files", ">> [binary] %d bytes sent" % len(replies[0])):
@@ -227,3 +228,32 @@ def test_from_a_read_only_folder_the_log_goes_to_the_users_state_folder(jni, tmp
     # With nowhere to write there is no log, but the answer still comes.
     assert probe(plugins, home, prefix=read_only_prefix(plugins), state="/dev/null/state") == ("path", str(jar))
     assert sorted(p.name for p in plugins.iterdir()) == before
+
+
+# ---- a signer that never ends ----
+
+@pytest.mark.parametrize("how, reply", [("time limit", "El proceso de firma no terminó a tiempo."),
+                                        ("stop signal", None), ("page closes", None)])
+def test_a_signer_that_never_ends_is_ended_with_the_run(signer_factory, how, reply):
+    """The page is told of a time limit; the launcher stops as asked within about
+    6 seconds; the signer is gone and no file of the run is left."""
+    s = signer_factory(config_ini="[config]\nsigningTimeoutSeconds=2\n" if reply else None)
+    s.serve(run_request("quillet"))
+    pids, asked = [], []  # the hanging stand-in writes its process id on standard error
+
+    async def page():
+        async with connect(s.port) as ws:
+            await ws.send(json.dumps({"reason": "colgar"}))
+            await ws.send(sample_pdf())
+            await asyncio.get_running_loop().run_in_executor(
+                None, wait_for, lambda: pids.extend(re.findall(r"\[stderr\] pid (\d+)", s.log())) or pids)
+            asked.append(time.monotonic())
+            if how == "stop signal":
+                os.kill(s.proc.pid, signal.SIGTERM)
+            return how != "page closes" and await (ws.recv() if reply else closed_code(ws))
+
+    got = run_async(page())
+    s.ended()
+    assert pids and time.monotonic() - asked[0] < (20 if SANITIZE else 8)
+    assert not Path("/proc/%s" % pids[0]).exists() and not [p for p in s.files.iterdir() if p.suffix in (".pdf", ".jpg")]
+    assert error_of([got]) == reply if reply else "El proceso de firma fue cancelado." in s.log()

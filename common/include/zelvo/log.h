@@ -11,8 +11,8 @@ enum class Severity { none = 0, fatal = 1, error = 2, warning = 3, info = 4, deb
 
 // Level 0..6; anything else switches logging off. Opens `path` for appending
 // (a new, empty file first gets the UTF-8 byte-order mark). With `console`,
-// records also go to standard output. A file that cannot be opened loses its
-// records; the program runs on.
+// records also go to standard output. A missing folder is not created: then, as
+// when the file cannot be opened, the records are lost and the program runs on.
 void init(const std::string& path, int level, bool console);
 // Closes the file and switches logging off (tests and module unload).
 void shutdown();

@@ -2,12 +2,14 @@
 
 #include "process/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,7 +100,9 @@ Child::~Child() {
     in_.parent.reset();
     out_.parent.reset();
     err_.parent.reset();
+    // A child nobody waited for (a run cut short by a failure) is not left behind.
     if (started_ && !closed_) {
+        signal(SIGKILL);
         int status = 0;
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -148,7 +152,10 @@ void Child::start(uint16_t showCommand, uint32_t startupFlags, bool redirectInpu
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&sa.attr, &none);
     posix_spawnattr_setsigdefault(&sa.attr, &defaults);
-    posix_spawnattr_setflags(&sa.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: an end asked of the child reaches what it started too,
+    // which may hold its pipes open.
+    posix_spawnattr_setpgroup(&sa.attr, 0);
+    posix_spawnattr_setflags(&sa.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> argv;
     for (std::string& a : args_) argv.push_back(a.data());
@@ -232,6 +239,61 @@ void Child::wait() {
     PROCESS_LOG(trace, "child exit code is " + std::to_string(exitCode_));
     closed_ = true;
     PROCESS_LOG(trace, "child is closed");
+}
+
+bool Child::hasEnded() {
+    if (!started_) throw std::runtime_error("invalid state: child must be started");
+    if (closed_) return true;
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        if (errno != EINTR) fail("WaitForSingleObject", errno);
+    }
+    return info.si_pid != 0;
+}
+
+void Child::signal(int signalNumber) {
+    // Once waited for, the number may belong to another process.
+    if (!started_ || closed_) return;
+    if (::kill(-pid_, signalNumber) != 0) ::kill(pid_, signalNumber);
+}
+
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop, KillGrace grace) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto step = std::chrono::milliseconds(50);
+    const auto deadline = Clock::now() + limit;
+    RunEnd end = RunEnd::exited;
+    while (!child.hasEnded()) {
+        if (stop.requested()) end = RunEnd::stopped;
+        else if (limit.count() > 0 && Clock::now() >= deadline) end = RunEnd::timedOut;
+        if (end != RunEnd::exited) break;
+        stop.waitFor(step);
+    }
+    if (end != RunEnd::exited) {
+        PROCESS_LOG(warning, std::string(end == RunEnd::stopped ? "stop requested" : "time limit reached") +
+                                 ": ending child " + std::to_string(child.pid()));
+        child.signal(SIGTERM);
+        auto killAt = Clock::now() + (end == RunEnd::stopped ? grace.afterStop : grace.afterTimeLimit);
+        bool stopSeen = end == RunEnd::stopped;
+        while (!child.hasEnded()) {
+            if (!stopSeen && stop.requested()) {
+                stopSeen = true;
+                killAt = std::min(killAt, Clock::now() + grace.afterStop);
+            }
+            if (Clock::now() >= killAt) {
+                PROCESS_LOG(warning, "child " + std::to_string(child.pid()) + " still there: killed");
+                break;
+            }
+            // Once a stop is seen its signal wakes no more: a plain sleep.
+            if (stopSeen) std::this_thread::sleep_for(step);
+            else stop.waitFor(step);
+        }
+    }
+    // Whatever the child started and left behind could hold its pipes open and
+    // keep the stream workers waiting for ever: it goes too. The child is not
+    // collected yet, so its group's number still names its own group.
+    child.signal(SIGKILL);
+    child.wait();
+    return end;
 }
 
 }  // namespace process

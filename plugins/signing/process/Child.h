@@ -3,6 +3,9 @@
 // standard streams redirected through pipes. The command line is kept as text
 // for the log and the length rule; the program gets the same words as its
 // argument vector. Failures are std::runtime_error naming the step and errno.
+#include "process/StopSignal.h"
+
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -51,7 +54,8 @@ public:
     explicit Child(std::string commandLine);
     // `args` are the words of `commandLine`, already split by the caller.
     Child(std::string commandLine, std::vector<std::string> args);
-    // Closes what is still open; reaps a child that was started but not waited for.
+    // Closes what is still open; kills and reaps a child that was started but
+    // not waited for.
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -70,6 +74,12 @@ public:
     // Waits without limit for the child and collects its exit code (128 + the
     // signal number when a signal ended it).
     void wait();
+    // True, at once, when the child has ended; it is not collected (see wait),
+    // so its process and group numbers stay its own until then.
+    bool hasEnded();
+    // Sends `signalNumber` to the child and whatever it started (the child leads
+    // a process group of its own); nothing once it has been waited for.
+    void signal(int signalNumber);
 
     bool started() const { return started_; }
     bool closed() const { return closed_; }
@@ -94,5 +104,22 @@ private:
     pid_t pid_ = -1;
     Pipe in_, out_, err_;
 };
+
+enum class RunEnd { exited, timedOut, stopped };
+
+// How long a child asked to end (SIGTERM) may take before it is killed
+// (SIGKILL): after its time limit, and after a stop request, which has its
+// own, shorter, limit because whoever asked for the stop waits for it.
+struct KillGrace {
+    std::chrono::milliseconds afterTimeLimit;
+    std::chrono::milliseconds afterStop;
+};
+
+// Waits for `child` until it ends, `limit` passes (zero: no limit) or `stop` is
+// requested. In the two last cases the child is asked to end and killed when its
+// grace has passed; a stop requested during the grace after a time limit
+// shortens it to the stop's. Then what the child left running in its process
+// group is killed, and the child is waited for (its exit code is set).
+RunEnd waitWithin(Child& child, std::chrono::milliseconds limit, const StopSignal& stop, KillGrace grace);
 
 }  // namespace process

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using process::Child;
 using namespace testing_support;
 
@@ -80,6 +82,37 @@ TEST(Child, ClosedStreamsAreReportedWithoutThrowingAndNothingWrittenEndsAtOnce) 
     EXPECT_EQ(process::collectStdoutWorker(child, out), "illegal state, child' stdout is not open");
     EXPECT_EQ(out, "antes");
     EXPECT_EQ(process::logStderrWorker(child), "illegal state, child' stderr is not open");
+}
+
+// How a child that does not end is ended: asked (SIGTERM) at the time limit or
+// on a stop request, killed when it ignores that. The end of its standard output
+// proves that nothing the child started still holds it.
+TEST(Child, WaitWithinEndsAChildAtItsLimitOrWhenAskedAndKillsOneThatIgnoresIt) {
+    using namespace std::chrono_literals;
+    using process::RunEnd;
+    const struct {
+        const char* command;
+        std::chrono::milliseconds limit;  // zero: none
+        bool stopAsked;
+        RunEnd end;
+        uint32_t exitCode;
+    } rows[] = {
+        {"sh -c \"exit 4\"", 0ms, false, RunEnd::exited, 4},
+        {"sh -c \"sleep 30 & exit 3\"", 0ms, false, RunEnd::exited, 3},  // what it left behind goes too
+        {"sleep 30", 0ms, true, RunEnd::stopped, 128 + SIGTERM},
+        {"sh -c \"sleep 30 & sleep 30\"", 200ms, false, RunEnd::timedOut, 128 + SIGTERM},
+        {"sh -c \"trap '' TERM; sleep 30\"", 200ms, false, RunEnd::timedOut, 128 + SIGKILL},
+    };
+    for (const auto& row : rows) {
+        Child child(row.command);
+        child.start(5, 1, false, true, false);
+        process::StopSignal stop;
+        if (row.stopAsked) stop.request();
+        std::string out;
+        process::JoiningThread collector([&] { process::collectStdoutWorker(child, out); });
+        EXPECT_EQ(process::waitWithin(child, row.limit, stop, {300ms, 200ms}), row.end) << row.command;
+        EXPECT_EQ(child.exitCode(), row.exitCode) << row.command;
+    }
 }
 
 // The lines reaching the log through the signing plug-in are proved end to end.

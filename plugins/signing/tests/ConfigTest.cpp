@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace quillet;
 using namespace testing_support;
 
@@ -20,23 +22,50 @@ TEST(Properties, FindsTheQuilletJarLineWhateverTheLineEnds) {
     for (const auto& [properties, jar] : rows) EXPECT_EQ(findQuilletJar(properties), jar) << properties;
 }
 
-TEST(Settings, DefaultsWithoutFileOrSectionAndValuesWhenGiven) {
-    TempDir dir;
-    auto settings = [&] {
-        Config c(dir.path(), dir.path());
-        return c.wrapperJarPath().substr(dir.path().size()) + " " + c.wrapperClass() + " " +
-               std::to_string(c.deleteFilesAfterSigning()) + " " + c.javaModifiers();
+// config.ini by the profile reader's rules, one case a row: the file's text (or
+// none, or a FIFO in its place) and the settings read from it, as
+// "wrapperJar|wrapperClass|deleteFilesAfterSigning|javaModifiers|signingTimeoutSeconds".
+TEST(Settings, ConfigIniFollowsTheProfileReadersRules) {
+    const std::string none = "(none)", fifo = "(FIFO)", jar = "quillet-wrapper-1.0.dist.jar",
+                      main = "tavrel.quillet.wrapper.StandaloneMain", longJar = std::string(300, 'j') + ".jar";
+    const struct {
+        const char* rule;
+        std::string ini;
+        std::string settings;
+    } rows[] = {
+        {"no file: the defaults", none, jar + "|" + main + "|1||900"},
+        {"a FIFO is no file", fifo, jar + "|" + main + "|1||900"},
+        {"another section", "[otra]\nwrapperJar=x.jar\n", jar + "|" + main + "|1||900"},
+        {"names in any case", "[CONFIG]\nWRAPPERJAR=a.jar\nDeleteFilesAfterSigning=0\n", "a.jar|" + main + "|0||900"},
+        {"blanks trimmed", "  [ config ]  \r\n \t wrapperJar \t=  a b.jar \t\r\n", "a b.jar|" + main + "|1||900"},
+        {"no continuation lines", "[config]\nwrapperJar=a.jar\n  b.jar\n  wrapperClass=x.Y\n", "a.jar|x.Y|1||900"},
+        {"lines of any length", "[config]\nwrapperJar=" + longJar + "\n", longJar + "|" + main + "|1||900"},
+        {"the first of two keys wins", "[config]\nwrapperJar=a.jar\n[Config]\nwrapperJar=b.jar\nWRAPPERJAR=c.jar\n",
+         "a.jar|" + main + "|1||900"},
+        {"matching quotes go", "[config]\nwrapperJar=\" a.jar \"\nwrapperClass='x.Y'\njavaModifiers=\"-Da=1 -Db=\"2\"\n",
+         " a.jar |x.Y|1|-Da=1 -Db=\"2|900"},
+        {"quotes that do not match stay", "[config]\nwrapperJar=\"a.jar\njavaModifiers='-Da=1\"\n",
+         "\"a.jar|" + main + "|1|'-Da=1\"|900"},
+        {"; starts a comment only at the beginning", "[config]\n; wrapperJar=a.jar\n  ;wrapperClass=x.Y\njavaModifiers=-Da=1 ; -Db=2\n",
+         jar + "|" + main + "|1|-Da=1 ; -Db=2|900"},
+        {"numbers by their leading digits", "[config]\ndeleteFilesAfterSigning= 12abc\nsigningTimeoutSeconds=0\n",
+         jar + "|" + main + "|12||0"},
+        {"no digits; a negative time-out", "[config]\ndeleteFilesAfterSigning=no\nsigningTimeoutSeconds=-5\n",
+         jar + "|" + main + "|0||900"},
     };
-    const std::string defaults = "quillet-wrapper-1.0.dist.jar tavrel.quillet.wrapper.StandaloneMain 1 ";
-    EXPECT_EQ(settings(), defaults);
-    writeFile(dir.path() + "config.ini", "[otra]\nwrapperJar=x.jar\ndeleteFilesAfterSigning=0\n");
-    EXPECT_EQ(settings(), defaults);
-    writeFile(dir.path() + "config.ini",
-              "; comentario\n[config]\nwrapperJar = w.jar\nwrapperClass=a.B\ndeleteFilesAfterSigning=0\n"
-              "javaModifiers=-Xmx64m -Dx=\"1 2\"\nthis line is not valid\n");
-    EXPECT_EQ(settings(), "w.jar a.B 0 -Xmx64m -Dx=\"1 2\"");
-    EXPECT_EQ(profileInt(" 12abc"), 12);
-    EXPECT_EQ(profileInt("no"), 0);
+    for (const auto& row : rows) {
+        TempDir dir;
+        std::string file = dir.path() + "config.ini";
+        if (row.ini == fifo)
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        else if (row.ini != none)
+            writeFile(file, row.ini);
+        Config c(dir.path(), dir.path());
+        std::string settings = c.wrapperJarPath().substr(dir.path().size()) + "|" + c.wrapperClass() + "|" +
+                               std::to_string(c.deleteFilesAfterSigning()) + "|" + c.javaModifiers() + "|" +
+                               std::to_string(c.signingTimeoutSeconds());
+        EXPECT_EQ(settings, row.settings) << row.rule;
+    }
 }
 
 // The plain command line, and a folder with blanks, reach the child end to end.

@@ -22,7 +22,9 @@ import java.util.Map;
  *   "error:TEXTO"  answers TEXTO (an error text), exit code 0;
  *   "desaparecer"  deletes the copy before answering its path;
  *   "silencio"     answers nothing, exit code 0;
- *   "stderr:TEXTO" writes TEXTO on standard error, then signs as usual.
+ *   "stderr:TEXTO" writes TEXTO on standard error, then signs as usual;
+ *   "colgar"       writes "pid N" (its process id) on standard error and never
+ *                  ends: a signer that hangs, until it is stopped.
  */
 public final class StandaloneMain {
     static final String MARKER = "% ZELVO STAND-IN SIGNER: NOT A SIGNATURE";
@@ -55,6 +57,11 @@ public final class StandaloneMain {
         }
         if (reason.equals("silencio")) {
             return null;
+        }
+        if (reason.equals("colgar")) {
+            System.err.println("pid " + ProcessHandle.current().pid());
+            System.err.flush();
+            hang();
         }
         if (reason.startsWith("stderr:")) {
             System.err.print(reason.substring(7));
@@ -99,6 +106,16 @@ public final class StandaloneMain {
             Files.delete(signed);
         }
         return "::" + signed.toAbsolutePath();
+    }
+
+    private static void hang() {
+        while (true) {
+            try {
+                Thread.sleep(60_000);
+            } catch (InterruptedException e) {
+                // Only a signal ends it.
+            }
+        }
     }
 
     private static String oneLine(String s) {
