@@ -1,5 +1,6 @@
 #include "core/JsonReader.h"
 
+#include "zelvo/json_nesting.h"
 #include "zelvo/log.h"
 
 #include <cctype>
@@ -12,31 +13,6 @@ const picojson::value kNull;
 // Decimal text to a 32-bit integer: leading blanks and a sign accepted, stops at
 // the first non-digit; no digits or out of range throws.
 int toInt(const std::string& text) { return std::stoi(text, nullptr, 10); }
-
-// picojson recurses once per level and limits only arrays: a text nested deeper
-// than this is refused before it reaches the parser, so none can exhaust the stack.
-constexpr int kDeepestNesting = 64;
-
-// True when arrays and objects open inside one another more than `limit` deep
-// (brackets inside strings do not count).
-bool nestedDeeperThan(const std::string& text, int limit) {
-    int depth = 0;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) return true;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return false;
-}
 
 bool isSwitchOn(const std::string& text) { return text == "1" || text == "true"; }
 
@@ -64,8 +40,8 @@ bool convertInt(const std::string& field, const std::string& text, int& out) {
 std::unique_ptr<JsonReader> JsonReader::getInstance(const std::string& text) {
     picojson::value value;
     std::string err;
-    if (nestedDeeperThan(text, kDeepestNesting)) {
-        err = "tiene más de " + std::to_string(kDeepestNesting) + " niveles de anidamiento";
+    if (zelvo::jsonNestedDeeperThan(text)) {
+        err = "tiene más de " + std::to_string(zelvo::kDeepestJsonNesting) + " niveles de anidamiento";
     } else if (auto end = picojson::parse(value, text.begin(), text.end(), &err); err.empty()) {
         // The whole text must be the one value: trailing text is an error too.
         auto rest = end;

@@ -123,8 +123,12 @@ TEST_F(Folder, RememberedAnswersPerSiteAndApplication) {
 }
 
 TEST_F(Folder, AFileThatCannotBeTrustedIsIgnoredAndKeptAside) {
+    std::string deep;  // deep enough to overflow the parser's stack
+    for (int i = 0; i < 100000; ++i) deep += R"({"a":)";
+    deep += "1" + std::string(100000, '}');
     const std::pair<const char*, mode_t> bad[] = {
         {"{no es json", 0600},
+        {deep.c_str(), 0600},
         {R"({"sites": {}})", 0600},
         {R"({"sites": [{"origin": "https://x.test", "application": "vexa", "decision": "quizá"}]})", 0600},
         {R"({"sites": [{"origin": "https://x.test", "application": "vexa", "decision": "allow"}]})", 0622},

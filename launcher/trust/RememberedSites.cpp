@@ -1,6 +1,7 @@
 #include "RememberedSites.h"
 
 #include "trust/Origin.h"
+#include "zelvo/json_nesting.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 
@@ -131,7 +132,8 @@ RememberedSites::Contents RememberedSites::load() const {
     }
     std::string text;
     picojson::value root;
-    if (!readAll(file.get(), text) || !picojson::parse(root, text).empty() || !root.is<picojson::object>() ||
+    if (!readAll(file.get(), text) || zelvo::jsonNestedDeeperThan(text) || !picojson::parse(root, text).empty() ||
+        !root.is<picojson::object>() ||
         !root.get<picojson::object>().count("sites") ||
         !root.get<picojson::object>().at("sites").is<picojson::array>()) {
         LOG_WARN("RememberedSites::load") << "El archivo de sitios recordados no tiene el formato correcto: " << path_;
