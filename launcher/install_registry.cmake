@@ -52,11 +52,11 @@ endforeach()
 message(STATUS "Installing: ${config_stage}/registry.d/zelvo.reg")
 file(WRITE "${config_stage}/registry.d/zelvo.reg" "${reg}")
 
-# Desktop entry: Exec arguments are quoted, and inside quotes ", `, $ and \ are
-# escaped; the file format then doubles every backslash again.
-# xdg-open without a desktop session neither honours Path= nor reads quotes: plain
-# folders go unquoted, and env -C sets the working folder itself. Only a one-folder
-# install under a folder with blanks or quotes needs the quoted form and Path=.
+# Desktop entry. xdg-open without a desktop session neither honours Path= nor reads
+# quotes: plain folders go unquoted, and env -C sets the working folder itself. Only
+# a one-folder install under a folder with blanks or quotes needs the quoted form
+# (inside quotes ", `, $ and \ are escaped) and Path=. The file format then
+# doubles every backslash again.
 if(NOT "${app}${config}" MATCHES "[ \t\"'`$\\\\]")
   set(exec "env -C ${config} ${app}/launcher %u")
 elseif(ZELVO_PACKAGE_LAYOUT)

@@ -79,12 +79,11 @@ bool makeDirs(const std::string& dir, unsigned mode) {
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ensurePrivateDir(const std::string& dir) {
+bool ensurePrivateDir(const std::string& dir, unsigned closed) {
     if (dir.empty()) return false;
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat st {};
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & closed) == 0;
 }
 
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out) {

@@ -1,5 +1,7 @@
 #include "Origin.h"
 
+#include "trust/Authority.h"
+
 namespace {
 
 constexpr std::size_t maxHostLength = 253;
@@ -51,42 +53,19 @@ std::optional<int> parsePort(std::string_view s) {
     return value;
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
 }  // namespace
 
 std::optional<Origin> Origin::parse(std::string_view text, bool wildcard) {
     const std::size_t separator = text.find("://");
     if (separator == std::string_view::npos || !validScheme(text.substr(0, separator))) return std::nullopt;
     Origin origin;
-    origin.scheme = lowered(text.substr(0, separator));
-    std::string_view rest = text.substr(separator + 3);
-
-    std::string_view host = rest;
-    std::string_view port;
-    bool hasPort = false;
-    if (!rest.empty() && rest.front() == '[') {
-        const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        host = rest.substr(0, close + 1);
-        std::string_view after = rest.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') return std::nullopt;
-            port = after.substr(1);
-            hasPort = true;
-        }
+    origin.scheme = asciiLower(text.substr(0, separator));
+    const auto authority = Authority::split(text.substr(separator + 3));
+    if (!authority) return std::nullopt;
+    std::string_view host = authority->host;
+    if (!host.empty() && host.front() == '[') {
         if (!validIpv6Literal(host)) return std::nullopt;
     } else {
-        const std::size_t colon = rest.find(':');
-        if (colon != std::string_view::npos) {
-            host = rest.substr(0, colon);
-            port = rest.substr(colon + 1);
-            hasPort = true;
-        }
         if (wildcard && host.size() > 2 && host.substr(0, 2) == "*.") {
             host.remove_prefix(2);
             // "*.gob" would admit a whole top-level domain.
@@ -95,9 +74,9 @@ std::optional<Origin> Origin::parse(std::string_view text, bool wildcard) {
         }
         if (!validName(host)) return std::nullopt;
     }
-    origin.host = lowered(host);
-    if (hasPort) {
-        auto value = parsePort(port);
+    origin.host = asciiLower(host);
+    if (authority->port) {
+        auto value = parsePort(*authority->port);
         if (!value) return std::nullopt;
         origin.port = *value;
     } else {

@@ -27,9 +27,10 @@ std::string writableDirOr(const std::string& preferred, const std::string& sub =
 // Creates `dir` and its parents with `mode`; true when it exists afterwards.
 bool makeDirs(const std::string& dir, unsigned mode);
 // The user's own folder `dir` (its parent must exist): created with mode 0700 when
-// missing. True only when it is a folder, not a link, owned by this user and not
-// writable by anyone else, so that nobody else can have put a file in it first.
-bool ensurePrivateDir(const std::string& dir);
+// missing. True only when it is a folder, not a link, owned by this user and with
+// none of the permission bits `closed` (by default: writable by anyone else), so
+// that nobody else can have put a file in it first.
+bool ensurePrivateDir(const std::string& dir, unsigned closed = 022);
 // The whole content of `path` when it is a regular file of at most `maxBytes`;
 // false for a missing or unreadable file, a folder, FIFO or device (never waited
 // on) and a larger file.

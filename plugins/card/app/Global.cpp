@@ -1,6 +1,5 @@
 #include "app/Global.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,20 +25,6 @@ std::string withSlash(std::string dir) {
     return dir;
 }
 
-// True when `dir` is, or has just been made, a folder of this user's alone: not a
-// symbolic link, owned by the user, closed to everyone else. In a shared place
-// (/tmp) another user may have made it first, to read or redirect the log. `dir`
-// has no trailing slash, which would make open follow a link.
-bool isPrivateFolder(const std::string& dir) {
-    mkdir(dir.c_str(), 0700);
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool mine = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
-    close(fd);
-    return mine;
-}
-
 }  // namespace
 
 std::string Global::logFilePath() {
@@ -50,7 +35,9 @@ std::string Global::logFilePath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     for (const std::string& own : {runtime && *runtime ? withSlash(runtime) + "vexatools" : std::string(),
                                    withSlash(zelvo::tempDir()) + "vexatools-" + std::to_string(geteuid())})
-        if (folder.empty() && !own.empty() && isPrivateFolder(own)) folder = own + "/";
+        // In a shared place (/tmp) another user may have made it first, to read or
+        // redirect the log: only a folder closed to everyone else will do.
+        if (folder.empty() && !own.empty() && zelvo::ensurePrivateDir(own, 077)) folder = own + "/";
     if (folder.empty()) folder = zelvo::programDir();
     return folder + zelvo::log::dayFileName();
 }
