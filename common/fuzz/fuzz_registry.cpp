@@ -1,6 +1,6 @@
 // libFuzzer: any text as a registry file. The sub-keys listed below a key are
 // single names, and looking them and their values up never fails badly.
-#include "zelvo/registry.h"
+#include "zelvo/registry_files.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <sys/stat.h>
+
+#include "zelvo/local_time.h"
+#include "zelvo/paths.h"
+#ifdef SPDLOG_WCHAR_FILENAMES
+#include "zelvo/utf16.h"
+#endif
 
 namespace zelvo::log {
 namespace {
@@ -57,9 +62,7 @@ std::unique_ptr<spdlog::formatter> makeFormatter() {
 }  // namespace
 
 std::string dayFileName() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    const std::tm tm = localTime(std::time(nullptr));
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d.log", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     return buf;
@@ -75,12 +78,21 @@ void init(const std::string& path, int level, bool console) {
     };
     // A log folder that is missing or not writable loses the records; the program
     // runs on. The folder is not created here (the file sink would create it).
-    size_t slash = path.rfind('/');
-    struct stat folder {};
-    bool folderExists = slash == std::string::npos ||
-                        (stat(path.substr(0, slash + 1).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode));
+    const std::string folder = folderOf(path);
+    const bool folderExists = isDirectory(folder);
+#ifdef SPDLOG_WCHAR_FILENAMES
+    // Windows: the file is opened through its wide name, so that folders such as
+    // "C:\Zelvo Ñandú" work; a name that is not UTF-8 names no file.
+    const std::optional<std::wstring> wide = toUtf16(path);
+    const spdlog::filename_t fileName = wide.value_or(std::wstring());
+    const bool nameUsable = wide.has_value();
+#else
+    const spdlog::filename_t& fileName = path;
+    const bool nameUsable = true;
+#endif
     try {
-        if (folderExists) sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false, handlers));
+        if (folderExists && nameUsable)
+            sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(fileName, false, handlers));
     } catch (const spdlog::spdlog_ex&) {
     }
     if (console) sinks.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());

@@ -1,141 +1,27 @@
 #include "zelvo/paths.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
-
 namespace zelvo {
-namespace {
 
-std::string dirOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+std::string folderOf(const std::string& path) {
+    for (size_t i = path.size(); i > 0; --i) {
+        if (isPathSeparator(path[i - 1])) return path.substr(0, i);
+    }
+    return std::string(".") + kPathSeparator;
 }
 
-std::string withSlash(std::string dir) {
-    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+std::string withSeparator(std::string dir) {
+    if (dir.empty() || !isPathSeparator(dir.back())) dir.push_back(kPathSeparator);
     return dir;
 }
 
-// /usr is read-only by the FHS, even where root could write to it.
-bool isSystemDir(const std::string& dir) { return dir == "/usr" || dir.compare(0, 5, "/usr/") == 0; }
+std::string programDir() { return folderOf(programPath()); }
 
-}  // namespace
-
-std::string programPath() {
-    std::vector<char> buf(PATH_MAX + 1);
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
-}
-
-std::string programDir() { return dirOf(programPath()); }
-
-std::string modulePath(const void* address) {
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || !info.dli_fname) return "";
-    char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved)) return resolved;
-    return info.dli_fname;
-}
-
-std::string moduleDir(const void* address) { return dirOf(modulePath(address)); }
-
-std::string homeDir() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/tmp";
-}
-
-std::string tempDir() {
-    std::string t;
-    if (const char* env = std::getenv("TMPDIR"); env && *env) t = env;
-    else t = "/tmp";
-    while (t.size() > 1 && t.back() == '/') t.pop_back();
-    return t;
-}
-
-bool isWritableDir(const std::string& dir) {
-    struct stat st {};
-    return !dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK | X_OK) == 0;
-}
-
-bool makeDirs(const std::string& dir, unsigned mode) {
-    if (dir.empty()) return false;
-    std::string path;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = dir.find('/', pos + 1);
-        path = dir.substr(0, pos);
-        if (path.empty()) continue;
-        if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
-    }
-    struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool ensurePrivateDir(const std::string& dir, unsigned closed) {
-    if (dir.empty()) return false;
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st {};
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & closed) == 0;
-}
-
-bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out) {
-    // Non-blocking, so that a FIFO in the way cannot hold the caller; the checks
-    // are made on the file actually opened.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) <= maxBytes;
-    std::string text;
-    if (ok) {
-        // One byte more than its size shows a file that grew meanwhile: refused too.
-        size_t size = static_cast<size_t>(st.st_size);
-        text.resize(size + 1);
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = ::read(fd, &text[done], text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        ok = ok && done <= size;
-        text.resize(done);
-    }
-    ::close(fd);
-    if (ok) out = std::move(text);
-    return ok;
-}
-
-std::string userStateDir(const std::string& sub) {
-    std::string base;
-    if (const char* env = std::getenv("XDG_STATE_HOME"); env && *env) base = env;
-    else base = homeDir() + "/.local/state";
-    std::string dir = withSlash(base) + "zelvo";
-    if (!sub.empty()) dir += "/" + sub;
-    if (!makeDirs(dir, 0700)) return "";
-    return withSlash(dir);
-}
-
-std::string writableDirOr(const std::string& preferred, const std::string& sub) {
-    if (isWritableDir(preferred) && !isSystemDir(preferred)) return withSlash(preferred);
-    return userStateDir(sub);
-}
+std::string moduleDir(const void* address) { return folderOf(modulePath(address)); }
 
 void appendToPath(const std::string& dir) {
-    const char* path = std::getenv("PATH");
+    std::optional<std::string> path = getEnv("PATH");
     if (!path) return;
-    std::string value = std::string(path) + ":" + dir;
-    setenv("PATH", value.c_str(), 1);
+    setEnv("PATH", *path + kSearchPathSeparator + dir);
 }
 
 }  // namespace zelvo

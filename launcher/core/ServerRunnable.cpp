@@ -7,7 +7,7 @@
 #include "java/JavaApplication.h"
 #include "server/EmbeddedServer.h"
 #include "zelvo/dialog.h"
-#include "zelvo/file_lock.h"
+#include "zelvo/instance_lock.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 #include "zelvo/registry.h"
@@ -188,24 +188,16 @@ int ServerRunnable::run() {
 }
 
 int ServerRunnable::runServer() {
-    std::string refusedDir;
-    const std::string lockPath = zelvo::serviceLockPath(refusedDir);
-    if (lockPath.empty()) {
-        const std::string text = "No se puede comprobar si la aplicación ya se está ejecutando: la carpeta " +
-                                 refusedDir + " no es una carpeta propia del usuario.";
-        LOG_ERROR("ServerRunnable::runServer") << text;
-        zelvo::showMessageBox("Error en aplicación", text, zelvo::MessageIcon::error);
+    // Held until this function returns; the system drops it if the process dies.
+    zelvo::InstanceLock::Outcome outcome;
+    std::string lockError;
+    std::unique_ptr<zelvo::InstanceLock> lock = zelvo::InstanceLock::acquire(outcome, lockError);
+    if (outcome == zelvo::InstanceLock::Outcome::failed) {
+        LOG_ERROR("ServerRunnable::runServer") << lockError;
+        zelvo::showMessageBox("Error en aplicación", lockError, zelvo::MessageIcon::error);
         return 1;
     }
-    // Held until this function returns; the kernel drops it if the process dies.
-    zelvo::FileLock lock(lockPath);
-    if (!lock.acquired() && !lock.heldByOther()) {
-        const std::string text = "No se puede crear el archivo de bloqueo de la aplicación " + lockPath + ".";
-        LOG_ERROR("ServerRunnable::runServer") << text;
-        zelvo::showMessageBox("Error en aplicación", text, zelvo::MessageIcon::error);
-        return 1;
-    }
-    if (!lock.acquired()) {
+    if (outcome == zelvo::InstanceLock::Outcome::heldByOther) {
         LOG_WARN("ServerRunnable::runServer") << "Ya se está ejecutando otra instancia de la la aplicación";
         zelvo::showMessageBox("Error en aplicación", "Ya se está ejecutando la aplicación", zelvo::MessageIcon::error);
         return 1;

@@ -1,10 +1,10 @@
 #include "core/Startup.h"
 
+#include "zelvo/console.h"
 #include "zelvo/dialog.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 
-#include <clocale>
 #include <cstdio>
 
 namespace Startup {
@@ -43,7 +43,7 @@ std::string logDirectory(const JsonReader& config) {
         // An installed program's folder belongs to root: then the user's own folder.
         dir = zelvo::writableDirOr(zelvo::programDir());
     }
-    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back(zelvo::kPathSeparator);
     return dir;
 }
 
@@ -53,7 +53,7 @@ void startLogging(const JsonReader& config, bool console) {
     std::printf("Iniciando aplicativo con nivel %i en archivo %s\n", level, path.c_str());
     std::fflush(stdout);
     // The console shows the Spanish texts in the user's own locale.
-    if (console) std::setlocale(LC_ALL, "");
+    if (console) zelvo::prepareConsoleForText();
     zelvo::log::init(path, level, console);
 }
 

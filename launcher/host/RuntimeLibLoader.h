@@ -1,21 +1,20 @@
 #pragma once
-// One loaded shared library; unloaded when the loader is destroyed.
+// One loaded plug-in library; unloaded when the loader is destroyed.
+#include "zelvo/shared_library.h"
+
 #include <memory>
 #include <string>
 
 class RuntimeLibLoader {
 public:
     // Loads `path` with every symbol resolved now; null (and a console line with
-    // the loader's error text) when it cannot be loaded.
+    // the loader's reason) when it cannot be loaded.
     static std::unique_ptr<RuntimeLibLoader> load(const std::string& path);
-    ~RuntimeLibLoader();
-    RuntimeLibLoader(const RuntimeLibLoader&) = delete;
-    RuntimeLibLoader& operator=(const RuntimeLibLoader&) = delete;
 
     // Address of the exported `name`, or null (logged).
     void* getFunction(const std::string& name) const;
 
 private:
-    explicit RuntimeLibLoader(void* handle) : handle_(handle) {}
-    void* handle_;
+    explicit RuntimeLibLoader(std::unique_ptr<zelvo::SharedLibrary> library) : library_(std::move(library)) {}
+    std::unique_ptr<zelvo::SharedLibrary> library_;
 };

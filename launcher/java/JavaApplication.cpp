@@ -3,12 +3,12 @@
 #include "java/JniSupport.h"
 #include "java/JniText.h"
 #include "java/JvmLocator.h"
-#include "java/SharedLibrary.h"
 #include "zelvo/log.h"
+#include "zelvo/shared_library.h"
+#include "zelvo/stop_signals.h"
 #include "zelvo/paths.h"
 
 #include <jni.h>
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -52,27 +52,6 @@ void JNICALL nativeBinaryMessage(JNIEnv* env, jobject, jbyteArray message) {
     env->ReleaseByteArrayElements(message, bytes, JNI_ABORT);
 }
 
-// The JVM takes SIGINT and SIGTERM for a shutdown of its own that ends the
-// process from a Java thread; the launcher's stop handlers are put back once the
-// JVM exists, so that a stop still ends the server loop in order.
-class StopSignalsKept {
-public:
-    StopSignalsKept() {
-        sigaction(SIGINT, nullptr, &interrupt_);
-        sigaction(SIGTERM, nullptr, &terminate_);
-    }
-    ~StopSignalsKept() {
-        sigaction(SIGINT, &interrupt_, nullptr);
-        sigaction(SIGTERM, &terminate_, nullptr);
-    }
-    StopSignalsKept(const StopSignalsKept&) = delete;
-    StopSignalsKept& operator=(const StopSignalsKept&) = delete;
-
-private:
-    struct sigaction interrupt_ {};
-    struct sigaction terminate_ {};
-};
-
 }  // namespace
 
 struct JavaApplication::Impl {
@@ -83,7 +62,7 @@ struct JavaApplication::Impl {
 
     // Written by the application thread before the start is reported; read by
     // the server thread only while `open`.
-    std::unique_ptr<SharedLibrary> library;
+    std::unique_ptr<zelvo::SharedLibrary> library;
     JavaVM* vm = nullptr;
     jobject application = nullptr;    // global reference
     jclass applicationClass = nullptr;  // global reference
@@ -141,7 +120,7 @@ bool JavaApplication::Impl::loadJvm(void* createFunction, JNIEnv*& env) {
     auto create = reinterpret_cast<CreateJavaVM>(createFunction);
     jint result;
     {
-        StopSignalsKept keep;
+        zelvo::StopHandlerKept keep;
         result = create(&vm, reinterpret_cast<void**>(&env), &args);
     }
     if (result != JNI_OK) {
@@ -337,18 +316,18 @@ void JavaApplication::run() {
     if (!runtimeDir.empty()) zelvo::appendToPath(runtimeDir);
 
     LOG_VERBOSE(fn) << "Cargando jvm.dll";
-    std::string error;
-    d.library = SharedLibrary::open(path, error);
+    zelvo::LoadError loadError;
+    d.library = zelvo::SharedLibrary::open(path, true, loadError);
     if (!d.library) {
-        LOG_ERROR(fn) << "No se puede cargar la libreria " << path << ", error " << error;
+        LOG_ERROR(fn) << "No se puede cargar la libreria " << path << ", error " << loadError.shown();
         errorCallback("No se pueden cargar los componentes para ejecutar Java.");
         return;
     }
 
     LOG_VERBOSE(fn) << "Obteniendo puntero a JNI_CreateJavaVM";
-    void* create = d.library->symbol("JNI_CreateJavaVM", error);
+    void* create = d.library->symbol("JNI_CreateJavaVM", loadError);
     if (!create) {
-        LOG_ERROR(fn) << "No se puede cargar la función para iniciar la JVM, error " << error;
+        LOG_ERROR(fn) << "No se puede cargar la función para iniciar la JVM, error " << loadError.shown();
         d.library.reset();
         errorCallback("No se encontró el procedimiento para ejecutar Java");
         return;
@@ -364,6 +343,7 @@ void JavaApplication::run() {
     }
 
     LOG_VERBOSE(fn) << "Ejecutando aplicación java";
+    std::string error;
     bool started = d.runApplication(env, error);
     if (started) {
         {

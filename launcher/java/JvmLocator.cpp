@@ -1,11 +1,9 @@
 #include "java/JvmLocator.h"
 
 #include "zelvo/log.h"
+#include "zelvo/paths.h"
 #include "zelvo/registry.h"
 
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -19,23 +17,19 @@ bool endsWith(const std::string& text, const std::string& ending) {
     return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
+bool exists(const std::string& path) { return zelvo::fileExists(path); }
 
 // The first executable `name` in PATH's folders, or empty.
 std::string onPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (!path) return "";
-    std::string folders = path;
+    const std::string folders = zelvo::getEnv("PATH").value_or(std::string());
     size_t start = 0;
     while (start <= folders.size()) {
-        size_t end = folders.find(':', start);
+        size_t end = folders.find(zelvo::kSearchPathSeparator, start);
         if (end == std::string::npos) end = folders.size();
         std::string folder = folders.substr(start, end - start);
         if (!folder.empty()) {
-            std::string candidate = folder + (endsWith(folder, "/") ? "" : "/") + name;
-            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+            std::string candidate = zelvo::withSeparator(folder) + name;
+            if (zelvo::isExecutable(candidate)) return candidate;
         }
         start = end + 1;
     }
@@ -86,10 +80,9 @@ std::string JvmLocator::systemDefault() {
     if (!lib.empty()) return lib;
     std::string java = onPath("java");
     if (java.empty()) return "";
-    char real[PATH_MAX];
-    if (!realpath(java.c_str(), real)) return "";
     // <home>/bin/java
-    std::string home = real;
+    std::string home = zelvo::canonicalPath(java);
+    if (home.empty()) return "";
     for (int up = 0; up < 2; ++up) {
         size_t slash = home.rfind('/');
         if (slash == std::string::npos) return "";
@@ -102,8 +95,7 @@ std::string JvmLocator::findJvmLibrary() {
     std::string path;
     if (fromRegistry(path)) return path;
     LOG_VERBOSE("JvmLocator::findJvmLibrary") << "No hay un entorno de Java registrado; se usará JAVA_HOME o el Java del sistema";
-    const char* home = std::getenv("JAVA_HOME");
-    path = fromJavaHome(home ? home : "");
+    path = fromJavaHome(zelvo::getEnv("JAVA_HOME").value_or(std::string()));
     if (path.empty()) path = systemDefault();
     return path;
 }

@@ -24,7 +24,7 @@ bool parseAnswer(const std::string& output, std::string& name, bool& secure) {
 }  // namespace
 
 std::vector<std::string> BrowserDialog::listRegistrySubkeys(const std::string& keyPath) {
-    return zelvo::Registry::fromEnvironment().subKeys(keyPath);
+    return zelvo::listRegistrySubkeys(keyPath);
 }
 
 std::vector<BrowserEntry> BrowserDialog::getInstalledBrowsers() {
@@ -37,7 +37,7 @@ std::vector<BrowserEntry> BrowserDialog::getInstalledBrowsers() {
             browsers.push_back(entry);
         }
     }
-    for (BrowserEntry& entry : DesktopEntries::browsers()) browsers.push_back(std::move(entry));
+    for (BrowserEntry& entry : zelvo::desktopBrowsers()) browsers.push_back(std::move(entry));
     return browsers;
 }
 

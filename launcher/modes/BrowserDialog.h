@@ -3,11 +3,13 @@
 // the machine (registry keys under SOFTWARE\Clients\StartMenuInternet, then the
 // desktop entries of category WebBrowser), offered in the dialog program's
 // browser dialog together with "Default browser".
-#include "modes/DesktopEntries.h"
+#include "zelvo/browsers.h"
 
 #include <functional>
 #include <string>
 #include <vector>
+
+using zelvo::BrowserEntry;
 
 class BrowserDialog {
 public:

@@ -1,10 +1,6 @@
 #include "DocumentRoot.h"
 
-#include <sys/stat.h>
-
-#include <climits>
-#include <cstdlib>
-#include <memory>
+#include "zelvo/paths.h"
 
 namespace {
 
@@ -33,10 +29,8 @@ std::string encodePath(const std::string& path) {
 }
 
 bool resolve(const std::string& path, std::string& resolved) {
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-    if (!real) return false;
-    resolved = real.get();
-    return true;
+    resolved = zelvo::canonicalPath(path);
+    return !resolved.empty();
 }
 
 bool endsWith(std::string_view text, std::string_view tail) {
@@ -53,7 +47,7 @@ bool endsWith(std::string_view text, std::string_view tail) {
 
 DocumentRoot::DocumentRoot(const std::string& folder) {
     if (!resolve(folder, real_)) real_.clear();
-    while (real_.size() > 1 && real_.back() == '/') real_.pop_back();
+    while (real_.size() > 1 && zelvo::isPathSeparator(real_.back())) real_.pop_back();
 }
 
 bool DocumentRoot::mapTarget(std::string_view target, RequestPath& out) {
@@ -137,9 +131,9 @@ const char* DocumentRoot::mimeType(std::string_view path) {
 bool DocumentRoot::inside(const std::string& resolved) const {
     if (real_.empty()) return false;
     if (resolved == real_) return true;
-    if (real_ == "/") return true;
+    if (real_.size() == 1 && zelvo::isPathSeparator(real_[0])) return true;
     return resolved.size() > real_.size() && resolved.compare(0, real_.size(), real_) == 0 &&
-           resolved[real_.size()] == '/';
+           zelvo::isPathSeparator(resolved[real_.size()]);
 }
 
 DocumentRoot::Lookup DocumentRoot::find(std::string_view target, std::string& path, std::uint64_t& size) const {
@@ -148,10 +142,11 @@ DocumentRoot::Lookup DocumentRoot::find(std::string_view target, std::string& pa
     if (real_.empty()) return Lookup::notFound;
 
     std::string resolved;
-    if (!resolve(real_ + "/" + request.relative, resolved) || !inside(resolved)) return Lookup::notFound;
-    struct stat info {};
-    if (stat(resolved.c_str(), &info) != 0) return Lookup::notFound;
-    if (S_ISDIR(info.st_mode)) {
+    if (!resolve(real_ + zelvo::kPathSeparator + request.relative, resolved) || !inside(resolved))
+        return Lookup::notFound;
+    zelvo::FileInfo info = zelvo::fileInfo(resolved);
+    if (!info.exists) return Lookup::notFound;
+    if (info.directory) {
         if (!request.directory) {
             // Relative links in the folder's page only work below "name/". The
             // Location is rebuilt from the clean path: "//sub" must not become
@@ -165,12 +160,13 @@ DocumentRoot::Lookup DocumentRoot::find(std::string_view target, std::string& pa
             return Lookup::redirect;
         }
         std::string index;
-        if (!resolve(resolved + "/index.html", index) || !inside(index)) return Lookup::notFound;
+        if (!resolve(resolved + zelvo::kPathSeparator + "index.html", index) || !inside(index))
+            return Lookup::notFound;
         resolved = index;
-        if (stat(resolved.c_str(), &info) != 0) return Lookup::notFound;
+        info = zelvo::fileInfo(resolved);
     }
-    if (!S_ISREG(info.st_mode)) return Lookup::notFound;
+    if (!info.regular) return Lookup::notFound;
     path = resolved;
-    size = static_cast<std::uint64_t>(info.st_size);
+    size = info.size;
     return Lookup::file;
 }

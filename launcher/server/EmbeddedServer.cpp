@@ -10,6 +10,7 @@
 #include "zelvo/dialog.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
+#include "zelvo/stop_signals.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
@@ -221,12 +222,7 @@ void EmbeddedServer::requestStop(int signalNumber) { g_stopFlag.store(signalNumb
 
 void EmbeddedServer::installStopSignals() {
     g_stopFlag.store(0);
-    struct sigaction action {};
-    action.sa_handler = &stopSignalHandler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    zelvo::installStopHandler(&stopSignalHandler);
 }
 
 bool EmbeddedServer::run(std::string& error) {
@@ -462,7 +458,7 @@ Admission EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::st
 
 bool EmbeddedServer::askUser(const std::string& origin, const std::shared_ptr<WebSocketConnection>& connection) {
     ServerState& s = g_state;
-    if (!zelvo::hasGraphicalSession() && !std::getenv("ZELVO_DIALOG")) {
+    if (!zelvo::hasGraphicalSession() && !zelvo::getEnv("ZELVO_DIALOG")) {
         LOG_ERROR("EmbeddedServer::askUser") << "No hay una sesión gráfica en la que preguntar al usuario";
         return false;
     }

@@ -2,10 +2,9 @@
 
 #include "HttpSession.h"
 #include "Session.h"
-#include "trust/SocketOwner.h"
 #include "zelvo/log.h"
+#include "zelvo/socket_owner.h"
 
-#include <unistd.h>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -85,10 +84,26 @@ bool Listener::fromOwnUser(const tcp::socket& socket) {
     const tcp::endpoint peer = socket.remote_endpoint(ec);
     const tcp::endpoint local = ec ? tcp::endpoint() : socket.local_endpoint(ec);
     if (ec) return false;  // already gone
-    if (auto owner = SocketOwner::lookup(peer, local)) {
-        if (*owner == geteuid()) return true;
-        LOG_WARN("Listener::fromOwnUser") << "Se cierra una conexión de otro usuario del equipo (uid " << *owner << ")";
-        return false;
+    using zelvo::SocketOwner;
+    const SocketOwner::Result owner = SocketOwner::lookup(peer, local);
+    switch (owner.verdict) {
+        case SocketOwner::Verdict::ownUser:
+            return true;
+        case SocketOwner::Verdict::otherUser:
+            LOG_WARN("Listener::fromOwnUser") << "Se cierra una conexión de otro usuario del equipo (" << owner.owner
+                                              << ")";
+            return false;
+        case SocketOwner::Verdict::unchecked: {
+            static bool warned = false;  // server thread only
+            if (!warned) {
+                warned = true;
+                LOG_WARN("Listener::fromOwnUser") << "El sistema no indica el propietario de las conexiones (Wine): "
+                                                     "no se comprueba que sean del mismo usuario";
+            }
+            return true;
+        }
+        case SocketOwner::Verdict::notFound:
+            break;
     }
     // Not in this computer's tables: a client on another computer, which only a
     // server bound to a non-loopback address can get.

@@ -2,7 +2,7 @@
 
 #include "zelvo/log.h"
 
-#include <unistd.h>
+#include <cstdlib>
 
 namespace {
 constexpr auto pollStep = std::chrono::milliseconds(100);
@@ -20,7 +20,7 @@ StopWatchdog::~StopWatchdog() {
     thread_.join();
 }
 
-void StopWatchdog::exitNow() { _exit(1); }
+void StopWatchdog::exitNow() { std::_Exit(1); }
 
 void StopWatchdog::watch() {
     using Clock = std::chrono::steady_clock;

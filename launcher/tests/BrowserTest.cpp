@@ -3,9 +3,8 @@
 // modes that use it, run end to end.
 #include "TestUtil.h"
 #include "core/JsonReader.h"
-#include "modes/BrowserCommand.h"
 #include "modes/BrowserDialog.h"
-#include "modes/DesktopEntries.h"
+#include "zelvo/browsers.h"
 #include "modes/SetCookiesRunnable.h"
 #include "zelvo/base64.h"
 
@@ -28,12 +27,12 @@ TEST(BrowserCommand, TheUrlIsOneArgumentWhateverItHolds) {
         {"\"nav sin cerrar %u", {}},
         {"   ", {}},
     };
-    for (const auto& [command, words] : rows) EXPECT_EQ(BrowserCommand::argumentsFor(command, url), words) << command;
+    for (const auto& [command, words] : rows) EXPECT_EQ(zelvo::BrowserCommand::argumentsFor(command, url), words) << command;
 }
 
 TEST(DesktopEntries, OnlyVisibleWebBrowsersFromTheMainGroup) {
     BrowserEntry e;
-    ASSERT_TRUE(DesktopEntries::parseBrowser(
+    ASSERT_TRUE(zelvo::DesktopEntries::parseBrowser(
         "# c\n[Desktop Entry]\nName=Mi\\sNav\nName[es]=Otro\nType=Application\nCategories=WebBrowser\n"
         "Exec=\"/opt/a b/nav\" \\\\$x %U\n[Desktop Action new]\nName=Ventana\nExec=nav --new\n",
         e));
@@ -47,7 +46,7 @@ TEST(DesktopEntries, OnlyVisibleWebBrowsersFromTheMainGroup) {
           std::string("[Desktop Entry]\nType=Link\nName=N\nExec=n\nCategories=WebBrowser\n"),
           std::string("[Otro]\nType=Application\nName=N\nExec=n\nCategories=WebBrowser\n"),
           std::string("[Desktop Entry]\nType=Application\nName=N\nCategories=WebBrowser\n"), std::string("\0\xff\n[", 4)})
-        EXPECT_FALSE(DesktopEntries::parseBrowser(refused, e)) << refused;
+        EXPECT_FALSE(zelvo::DesktopEntries::parseBrowser(refused, e)) << refused;
 }
 
 TEST(BrowserDialog, TheDialogsAnswerDecidesWhichCallbackRuns) {

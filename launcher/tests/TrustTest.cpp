@@ -5,7 +5,7 @@
 #include "trust/Origin.h"
 #include "trust/RememberedSites.h"
 #include "trust/SitePermission.h"
-#include "trust/SocketOwner.h"
+#include "zelvo/socket_owner.h"
 
 #include <gtest/gtest.h>
 
@@ -168,13 +168,13 @@ TEST(SocketOwnerTest, FindsTheOwnerOfTheClientsSide) {
         "   1: 0100007F:223D 0100007F:9C40 01 00000000:00000000 00:00000000 00000000     0        0 2 1\n"
         "   2: 0100007F:9C40 0100007F:223D 01 00000000:00000000 00:00000000 00000000  1000        0 3 1\n");
     using boost::asio::ip::make_address;
-    using Endpoint = SocketOwner::Endpoint;
+    using Endpoint = zelvo::SocketOwner::Endpoint;
     const Endpoint server(make_address("127.0.0.1"), 8765);
-    EXPECT_EQ(SocketOwner::find(v4, Endpoint(make_address("127.0.0.1"), 40000), server), 1000u);
+    EXPECT_EQ(zelvo::SocketOwner::find(v4, Endpoint(make_address("127.0.0.1"), 40000), server), 1000u);
     std::istringstream v6(
         "   0: 00000000000000000000000001000000:9C40 00000000000000000000000001000000:223D 01 0:0 0:0 0 65534 0 3 1\n");
     const Endpoint server6(make_address("::1"), 8765);
-    EXPECT_EQ(SocketOwner::find(v6, Endpoint(make_address("::1"), 40000), server6), 65534u);
+    EXPECT_EQ(zelvo::SocketOwner::find(v6, Endpoint(make_address("::1"), 40000), server6), 65534u);
 }
 
 }  // namespace

@@ -5,13 +5,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include <cerrno>
-#include <csignal>
 #include <chrono>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace asio = boost::asio;
 
@@ -28,112 +22,54 @@ ConsentAnswer ConsentAnswer::interpret(int exitCode, const std::string& output) 
     return answer;
 }
 
-ConsentDialog::ConsentDialog(asio::io_context& ioc) : ioc_(ioc), output_(ioc), exited_(ioc) {}
+ConsentDialog::ConsentDialog(asio::io_context& ioc) : ioc_(ioc) {}
 
 ConsentDialog::~ConsentDialog() { cancel(); }
 
 bool ConsentDialog::start(const std::string& origin, const std::string& application, Handler handler) {
-    if (state_ != State::idle) return false;
-    zelvo::DialogChild child = zelvo::startDialog({"consent", "--origin", origin, "--application", application});
-    if (child.pid < 0) {
+    if (child_) return false;
+    std::unique_ptr<zelvo::ChildProcess> child =
+        zelvo::startDialog({"consent", "--origin", origin, "--application", application});
+    if (!child) {
         LOG_ERROR("ConsentDialog::start") << "No se pudo iniciar el programa de diálogos " << zelvo::dialogProgram();
         return false;
     }
-    pid_ = child.pid;
-    state_ = State::showing;
-    output_.assign(child.output);
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    if (pidfd < 0) {
-        LOG_ERROR("ConsentDialog::start") << "No se puede esperar al diálogo de permiso: errno " << errno;
-        cancel();
-        return false;
-    }
-    exited_.assign(pidfd);
-    answer_.clear();
-    overflow_ = false;
+    if (waiter_.joinable()) waiter_.join();  // the last window's waiter has reported already
+    child_ = std::move(child);
     handler_ = std::move(handler);
-    readOutput();
-    exited_.async_wait(asio::posix::stream_descriptor::wait_read,
-                       [this](const boost::system::error_code& ec) { onExit(ec); });
+    const unsigned generation = ++generation_;
+    zelvo::ChildProcess* shown = child_.get();
+    // Ends when the window ends, also when cancel() kills it.
+    waiter_ = std::thread([this, shown, generation] {
+        std::string output;
+        const bool whole = shown->readOutput(output, maxAnswer);
+        const int exitCode = shown->wait();
+        asio::post(ioc_, [this, generation, exitCode, whole, output] { finish(generation, exitCode, whole, output); });
+    });
     return true;
 }
 
-void ConsentDialog::readOutput() {
-    output_.async_read_some(asio::buffer(buffer_), [this](const boost::system::error_code& ec, std::size_t bytes) {
-        onOutput(ec, bytes);
-    });
-}
-
-void ConsentDialog::onOutput(const boost::system::error_code& ec, std::size_t bytes) {
-    if (ec) return;  // the end of the output, or the read was cancelled
-    // Read on past the limit so that a chatty child never blocks on a full pipe.
-    if (answer_.size() + bytes > maxAnswer) overflow_ = true;
-    if (!overflow_) answer_.append(buffer_.data(), bytes);
-    if (state_ == State::showing) readOutput();
-}
-
-void ConsentDialog::onExit(const boost::system::error_code& ec) {
-    if (ec || state_ != State::showing) return;
-    exitCode_ = reap(false);
-    state_ = State::ending;
-    // A read that already finished runs its handler first; then the rest of
-    // the output, written just before the child ended, is taken at once.
-    boost::system::error_code ignored;
-    output_.cancel(ignored);
-    asio::post(ioc_, [this] { finish(); });
-}
-
-void ConsentDialog::finish() {
-    if (state_ != State::ending) return;
-    boost::system::error_code readError;
-    output_.non_blocking(true, readError);
-    while (!readError && !overflow_) {
-        std::size_t bytes = output_.read_some(asio::buffer(buffer_), readError);
-        if (answer_.size() + bytes > maxAnswer) overflow_ = true;
-        else answer_.append(buffer_.data(), bytes);
-    }
-    closeDescriptors();
-    state_ = State::idle;
-    if (exitCode_ != 0 && exitCode_ != 1) {
-        LOG_WARN("ConsentDialog::finish") << "El diálogo de permiso terminó con el código " << exitCode_
+void ConsentDialog::finish(unsigned generation, int exitCode, bool whole, std::string output) {
+    if (generation != generation_ || !child_) return;  // cancelled meanwhile
+    child_.reset();
+    if (exitCode != 0 && exitCode != 1) {
+        LOG_WARN("ConsentDialog::finish") << "El diálogo de permiso terminó con el código " << exitCode
                                           << ", se toma como un rechazo";
     }
-    ConsentAnswer answer = ConsentAnswer::interpret(overflow_ ? -1 : exitCode_, answer_);
+    ConsentAnswer answer = ConsentAnswer::interpret(whole ? exitCode : -1, output);
     Handler handler = std::move(handler_);
     handler_ = nullptr;
     if (handler) handler(answer);
 }
 
 void ConsentDialog::cancel() {
-    if (state_ == State::idle) return;
-    if (state_ == State::showing) {
+    if (child_) {
         LOG_INFO("ConsentDialog::cancel") << "Se cierra el diálogo de permiso";
-        ::kill(pid_, SIGKILL);
-        reap(true);
+        child_->kill();
+        ++generation_;
     }
-    closeDescriptors();
-    state_ = State::idle;
+    // A killed window ends at once, and with it its waiter's read.
+    if (waiter_.joinable()) waiter_.join();
+    child_.reset();
     handler_ = nullptr;
-}
-
-int ConsentDialog::reap(bool killed) {
-    const int pid = pid_;
-    pid_ = -1;
-    int status = 0;
-    // A killed child is gone at once, but a stop must not hang on one that is not.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    for (;;) {
-        pid_t done = waitpid(pid, &status, killed ? WNOHANG : 0);
-        if (done == pid) break;
-        if (done < 0 && errno == EINTR) continue;
-        if (done < 0 || std::chrono::steady_clock::now() >= deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void ConsentDialog::closeDescriptors() {
-    boost::system::error_code ignored;
-    output_.close(ignored);
-    exited_.close(ignored);
 }

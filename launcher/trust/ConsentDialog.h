@@ -1,13 +1,15 @@
 #pragma once
 // The consent window (zelvo-dialog consent) as a child of the server, awaited
-// on the server's own loop: the loop goes on serving while the user decides,
-// and a stop closes the window at once.
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/posix/stream_descriptor.hpp>
+// by a thread of its own whose answer comes back on the server's loop: the loop
+// goes on serving while the user decides, and a stop closes the window at once.
+#include "zelvo/child_process.h"
 
-#include <array>
+#include <boost/asio/io_context.hpp>
+
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 struct ConsentAnswer {
     bool allowed = false;
@@ -32,26 +34,15 @@ public:
     bool start(const std::string& origin, const std::string& application, Handler handler);
     // Closes a window still open (the process is killed); its handler is not called.
     void cancel();
-    bool open() const { return state_ != State::idle; }
+    bool open() const { return static_cast<bool>(child_); }
 
 private:
-    void readOutput();
-    void onOutput(const boost::system::error_code& ec, std::size_t bytes);
-    void onExit(const boost::system::error_code& ec);
-    void finish();
-    // Reaps the child, waiting at most about a second after it was killed.
-    int reap(bool killed);
-    void closeDescriptors();
+    // Server thread: the waiter's report.
+    void finish(unsigned generation, int exitCode, bool whole, std::string output);
 
     boost::asio::io_context& ioc_;
-    boost::asio::posix::stream_descriptor output_;
-    boost::asio::posix::stream_descriptor exited_;  // a pidfd: readable once the child has ended
-    std::array<char, 64> buffer_{};
-    std::string answer_;
-    bool overflow_ = false;
-    enum class State { idle, showing, ending };  // ending: the child is gone, its output not yet read
-    State state_ = State::idle;
-    int pid_ = -1;
-    int exitCode_ = -1;
+    std::unique_ptr<zelvo::ChildProcess> child_;  // the window shown now; null when none
+    std::thread waiter_;                          // reads its answer and waits for its end
+    unsigned generation_ = 0;                     // which window an answer belongs to
     Handler handler_;
 };

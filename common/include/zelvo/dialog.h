@@ -12,6 +12,10 @@
 //   zelvo-dialog consent --origin ORIGIN --application TEXT
 //       "Permitir": exit 0; "Rechazar" (the default), Esc, close: exit 1; stdout
 //       "1\n" when "Recordar mi decisión para este sitio" was ticked, else "0\n"
+#include "zelvo/child_process.h"
+#include "zelvo/message_box.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,27 +26,22 @@ struct DialogResult {
     std::string output;  // everything it wrote on standard output
 };
 
+// The most a dialog answers; more is no answer.
+constexpr std::size_t kLargestDialogAnswer = 64 * 1024;
+
 // The dialog program: $ZELVO_DIALOG, else zelvo-dialog beside the module holding
-// `anchor` (or beside the program), else "zelvo-dialog" on PATH.
+// `anchor` (or beside the program), else one level up (a plug-in lies in
+// plugins/), else "zelvo-dialog" on PATH.
 std::string dialogProgram(const void* anchor = nullptr);
-// A dialog started without waiting for it: its process id (-1 when it could not
-// be started) and the read end of its standard output (close-on-exec). The
-// caller reads the answer and reaps the child.
-struct DialogChild {
-    int pid = -1;
-    int output = -1;
-};
-DialogChild startDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
+// A dialog started without waiting for it (it may come to the front); null when
+// it could not be started. The caller reads the answer and waits for its end.
+std::unique_ptr<ChildProcess> startDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
 // Runs the dialog program with `args`, waits for it and collects its output.
 DialogResult runDialog(const std::vector<std::string>& args, const void* anchor = nullptr);
-// True when a graphical session exists (DISPLAY or WAYLAND_DISPLAY).
+// True when there is a desktop to show a window on (Linux: DISPLAY or
+// WAYLAND_DISPLAY; Windows: always).
 bool hasGraphicalSession();
 // Overwrites a string's bytes before it is released (PINs).
 void wipe(std::string& secret);
-
-enum class MessageIcon { error, warning, information };
-// Writes "caption: text" to standard error and, in a graphical session, shows
-// the same box with zelvo-dialog and waits until it is dismissed.
-void showMessageBox(const std::string& caption, const std::string& text, MessageIcon icon);
 
 }  // namespace zelvo

@@ -1,43 +1,18 @@
 #pragma once
-// Read-only registry made of text files in the .reg format:
-//   Windows Registry Editor Version 5.00      (or REGEDIT4)
-//   [HKEY_LOCAL_MACHINE\SOFTWARE\Zelvo\card]
-//   "RuntimeLib"="/opt/zelvo/plugins/vexa-tools.so"
-//   @="default value"
-// The files are the ':'-separated files or folders in ZELVO_REGISTRY, else the
-// folder /etc/zelvo/registry.d; a folder's *.reg files are read in name order and
-// a later value wins. Key and value names compare case-insensitively.
-#include <map>
+// The machine's registry under HKEY_LOCAL_MACHINE, read-only. On Windows the
+// real registry (a 32-bit program sees the 32-bit view, as every 32-bit program
+// does); on Linux the text files of registry_files.h.
 #include <string>
 #include <vector>
 
 namespace zelvo {
 
-class Registry {
-public:
-    // Loads the files named by the environment (see above).
-    static Registry fromEnvironment();
-    // Loads the given files or folders in order.
-    static Registry fromPaths(const std::vector<std::string>& paths);
-    // Parses one file's text; malformed lines are skipped.
-    void parse(const std::string& text);
-
-    // Value of `valueName` ("" or "@" for the default value) under the key
-    // HKEY_LOCAL_MACHINE\keyPath. False when the key or value is missing.
-    bool get(const std::string& keyPath, const std::string& valueName, std::string& out) const;
-    // Names of the sub-keys directly below HKEY_LOCAL_MACHINE\keyPath, as written.
-    std::vector<std::string> subKeys(const std::string& keyPath) const;
-
-private:
-    struct Key {
-        std::string name;  // as written, without the hive
-        std::map<std::string, std::string> values;  // lower-case name -> data
-    };
-    std::map<std::string, Key> keys_;  // lower-case key path -> key
-};
-
 // Reads a string value under HKEY_LOCAL_MACHINE: the text up to the first NUL; an
 // empty value is a success; a missing key or value, or data over 1024 bytes, fails.
+// `valueName` "" (or "@") is the key's default value.
 bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value);
+// Names of the sub-keys directly below HKEY_LOCAL_MACHINE\keyPath, in the
+// registry's order; empty when the key cannot be opened.
+std::vector<std::string> listRegistrySubkeys(const std::string& keyPath);
 
 }  // namespace zelvo

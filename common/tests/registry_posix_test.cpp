@@ -1,4 +1,5 @@
 #include "zelvo/registry.h"
+#include "zelvo/registry_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
-#include "SocketOwner.h"
+#include "zelvo/socket_owner.h"
+
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+namespace zelvo {
 namespace {
 
 using Address = boost::asio::ip::address;
@@ -73,7 +76,7 @@ std::optional<unsigned> SocketOwner::find(std::istream& table, const Endpoint& p
     return findIn(table, tableText(peer.address(), peer.port()), tableText(local.address(), local.port()));
 }
 
-std::optional<unsigned> SocketOwner::lookup(const Endpoint& peer, const Endpoint& local) {
+static std::optional<unsigned> lookupUid(const SocketOwner::Endpoint& peer, const SocketOwner::Endpoint& local) {
     const Address p = peer.address();
     const Address l = local.address();
     if (p.is_v4() && l.is_v4()) return findInFile("/proc/net/tcp", p, peer.port(), l, local.port());
@@ -90,3 +93,14 @@ std::optional<unsigned> SocketOwner::lookup(const Endpoint& peer, const Endpoint
     }
     return std::nullopt;
 }
+
+SocketOwner::Result SocketOwner::lookup(const Endpoint& peer, const Endpoint& local) {
+    Result result;
+    std::optional<unsigned> uid = lookupUid(peer, local);
+    if (!uid) return result;
+    result.verdict = *uid == geteuid() ? Verdict::ownUser : Verdict::otherUser;
+    result.owner = "uid " + std::to_string(*uid);
+    return result;
+}
+
+}  // namespace zelvo

@@ -1,6 +1,6 @@
-#include "modes/BrowserCommand.h"
+#include "zelvo/browsers.h"
 
-namespace BrowserCommand {
+namespace zelvo::BrowserCommand {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::vector<std::string> argumentsFor(const std::string& command, const std::str
     return args;
 }
 
-}  // namespace BrowserCommand
+}  // namespace zelvo::BrowserCommand

@@ -1,4 +1,5 @@
 #include "zelvo/registry.h"
+#include "zelvo/registry_files.h"
 
 #include "zelvo/paths.h"
 
@@ -185,6 +186,10 @@ bool readRegistryString(const std::string& keyPath, const std::string& valueName
     if (data.size() >= 1024) return false;
     value = data.substr(0, data.find('\0'));
     return true;
+}
+
+std::vector<std::string> listRegistrySubkeys(const std::string& keyPath) {
+    return Registry::fromEnvironment().subKeys(keyPath);
 }
 
 }  // namespace zelvo

@@ -1,4 +1,4 @@
-#include "modes/DesktopEntries.h"
+#include "zelvo/browsers.h"
 
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
@@ -12,6 +12,7 @@
 
 namespace fs = std::filesystem;
 
+namespace zelvo {
 namespace DesktopEntries {
 
 namespace {
@@ -145,3 +146,7 @@ std::vector<BrowserEntry> browsers() {
 }
 
 }  // namespace DesktopEntries
+
+std::vector<BrowserEntry> desktopBrowsers() { return DesktopEntries::browsers(); }
+
+}  // namespace zelvo

@@ -1,0 +1,9 @@
+#include "zelvo/console.h"
+
+#include <clocale>
+
+namespace zelvo {
+
+void prepareConsoleForText() { std::setlocale(LC_ALL, ""); }
+
+}  // namespace zelvo

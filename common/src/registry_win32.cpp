@@ -1,0 +1,78 @@
+#include "zelvo/registry.h"
+
+#include "zelvo/utf16.h"
+#include "zelvo/win32.h"
+
+#include <windows.h>
+
+namespace zelvo {
+namespace {
+
+// The value buffer holds 1024 bytes, terminator included.
+constexpr DWORD kValueBytes = 1024;
+// Key names are at most 255 characters.
+constexpr DWORD kKeyNameChars = 256;
+
+// Key paths are taken without a leading hive and without trailing separators,
+// as the Linux registry files do.
+std::optional<std::wstring> keyPathOf(std::string key) {
+    for (const char* hive : {"HKEY_LOCAL_MACHINE\\", "HKLM\\"}) {
+        const size_t n = std::char_traits<char>::length(hive);
+        if (key.size() >= n && CompareStringOrdinal(toUtf16(key.substr(0, n)).value_or(L"").c_str(), -1,
+                                                    toUtf16(hive).value_or(L"").c_str(), -1, TRUE) == CSTR_EQUAL) {
+            key.erase(0, n);
+            break;
+        }
+    }
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    while (!key.empty() && key.front() == '\\') key.erase(key.begin());
+    return toUtf16(key);
+}
+
+bool openKey(const std::string& keyPath, win32::Key& key) {
+    std::optional<std::wstring> path = keyPathOf(keyPath);
+    return path && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path->c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value) {
+    win32::Key key;
+    if (!openKey(keyPath, key)) return false;
+    std::optional<std::wstring> name = toUtf16(valueName == "@" ? std::string() : valueName);
+    if (!name) return false;
+    wchar_t data[kValueBytes / sizeof(wchar_t)] = {};
+    DWORD size = kValueBytes;
+    DWORD type = 0;
+    if (RegQueryValueExW(key.get(), name->c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    // The text ends at the first NUL or where the data ends, terminated or not.
+    const size_t chars = size / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < chars && data[length] != L'\0') ++length;
+    std::optional<std::string> text = toUtf8(std::wstring(data, length));
+    if (!text) return false;
+    value = std::move(*text);
+    return true;
+}
+
+std::vector<std::string> listRegistrySubkeys(const std::string& keyPath) {
+    std::vector<std::string> names;
+    win32::Key key;
+    if (!openKey(keyPath, key)) return names;
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0; i < count; ++i) {
+        wchar_t name[kKeyNameChars];
+        DWORD length = kKeyNameChars;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
+        if (std::optional<std::string> text = toUtf8(std::wstring(name, length))) names.push_back(std::move(*text));
+    }
+    return names;
+}
+
+}  // namespace zelvo
