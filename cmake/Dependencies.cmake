@@ -99,11 +99,11 @@ set_target_properties(zelvo::openjp2 PROPERTIES IMPORTED_LOCATION ${ZELVO_WINDOW
 target_include_directories(zelvo::openjp2 SYSTEM INTERFACE ${ZELVO_WINDOWS_OPENJPEG_INCLUDE})
 target_compile_definitions(zelvo::openjp2 INTERFACE OPJ_STATIC)
 
-find_library(ZELVO_MINGW_ZLIB NAMES libz.a z REQUIRED)
 add_library(zelvo::png STATIC IMPORTED)
 set_target_properties(zelvo::png PROPERTIES IMPORTED_LOCATION ${ZELVO_WINDOWS_PNG_LIBRARY})
-target_include_directories(zelvo::png SYSTEM INTERFACE ${ZELVO_WINDOWS_PNG_ROOT}/include)
-target_link_libraries(zelvo::png INTERFACE ${ZELVO_MINGW_ZLIB})
+target_include_directories(zelvo::png SYSTEM INTERFACE ${ZELVO_WINDOWS_PNG_ROOT}/include ${ZELVO_WINDOWS_ZLIB_INCLUDE})
+# The static zlib: its import library would tie the programs to zlib1.dll.
+target_link_libraries(zelvo::png INTERFACE ${ZELVO_WINDOWS_ZLIB_LIBRARY})
 
 add_library(zelvo::psl STATIC IMPORTED)
 set_target_properties(zelvo::psl PROPERTIES IMPORTED_LOCATION ${ZELVO_WINDOWS_PSL_ROOT}/lib/libpsl.a)

@@ -6,4 +6,6 @@ namespace zelvo {
 
 void prepareConsoleForText() { std::setlocale(LC_ALL, ""); }
 
+void openOwnConsole() {}
+
 }  // namespace zelvo

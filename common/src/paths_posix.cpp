@@ -162,6 +162,14 @@ std::string userConfigDir() {
     return withSeparator(withSeparator(base) + "zelvo");
 }
 
+std::vector<std::string> privateTempDirs(const std::string& name) {
+    std::vector<std::string> dirs;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        dirs.push_back(withSeparator(runtime) + name);
+    dirs.push_back(withSeparator(tempDir()) + name + "-" + std::to_string(geteuid()));
+    return dirs;
+}
+
 std::string writableDirOr(const std::string& preferred, const std::string& sub) {
     if (isWritableDir(preferred) && !isSystemDir(preferred)) return withSeparator(preferred);
     return userStateDir(sub);

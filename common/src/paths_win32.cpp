@@ -22,8 +22,6 @@ namespace {
 
 using win32::FileHandle;
 
-std::wstring wide(const std::string& text) { return toUtf16(text).value_or(std::wstring()); }
-
 // A path whose UTF-8 cannot be converted names no file: every call on it fails.
 bool widePath(const std::string& path, std::wstring& out) {
     std::optional<std::wstring> w = toUtf16(path);
@@ -245,6 +243,11 @@ std::string userConfigDir() {
     std::string base = knownFolder(FOLDERID_RoamingAppData, "APPDATA");
     if (base.empty()) base = homeDir();
     return withSeparator(withSeparator(base) + "Zelvo");
+}
+
+std::vector<std::string> privateTempDirs(const std::string& name) {
+    // The temporary folder is already the user's own on Windows (in the profile).
+    return {withSeparator(tempDir()) + name};
 }
 
 std::string writableDirOr(const std::string&, const std::string& sub) { return userStateDir(sub); }

@@ -3,69 +3,21 @@
 #include "trust/Origin.h"
 #include "zelvo/json_nesting.h"
 #include "zelvo/log.h"
+#include "zelvo/local_time.h"
 #include "zelvo/paths.h"
+#include "zelvo/private_file.h"
 
 #include <picojson.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // Far more than any user will ever remember; a bigger file is not ours.
-constexpr off_t maxFileSize = 1 << 20;
+constexpr std::size_t maxFileSize = 1 << 20;
 
 const char kAllow[] = "allow";
 const char kRefuse[] = "refuse";
-
-// RAII for a descriptor.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports a failed close (a late write error).
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool readAll(int fd, std::string& text) {
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(maxFileSize)) return false;
-    }
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 const std::string* stringMember(const picojson::object& object, const char* name) {
     auto it = object.find(name);
@@ -90,49 +42,37 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string folderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 }  // namespace
 
 RememberedSites::RememberedSites(std::string path) : path_(std::move(path)) {}
 
-std::string RememberedSites::defaultPath() {
-    std::string base;
-    if (const char* env = std::getenv("XDG_CONFIG_HOME"); env && env[0] == '/') base = env;
-    else base = zelvo::homeDir() + "/.config";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base + "/zelvo/permisos.json";
-}
+std::string RememberedSites::defaultPath() { return zelvo::userConfigDir() + "permisos.json"; }
 
 RememberedSites::Contents RememberedSites::load() const {
     Contents contents;
-    Descriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        if (errno == ENOENT) return contents;
-        contents.exists = true;
-        contents.usable = false;
-        LOG_WARN("RememberedSites::load") << "No se puede leer el archivo de sitios recordados " << path_;
-        return contents;
+    std::string text;
+    switch (zelvo::readPrivateFile(path_, maxFileSize, text)) {
+        case zelvo::PrivateRead::missing:
+            return contents;
+        case zelvo::PrivateRead::unreadable:
+            contents.exists = true;
+            contents.usable = false;
+            LOG_WARN("RememberedSites::load") << "No se puede leer el archivo de sitios recordados " << path_;
+            return contents;
+        case zelvo::PrivateRead::notPrivate:
+            contents.exists = true;
+            contents.usable = false;
+            // Another user who may write the file could grant any site in our name.
+            LOG_WARN("RememberedSites::load")
+                << "El archivo de sitios recordados puede ser modificado por otros usuarios, no se usará: " << path_;
+            return contents;
+        case zelvo::PrivateRead::ok:
+            break;
     }
     contents.exists = true;
     contents.usable = false;
-    struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileSize) {
-        LOG_WARN("RememberedSites::load") << "El archivo de sitios recordados no es un archivo válido: " << path_;
-        return contents;
-    }
-    // Another user who may write the file could grant any site in our name.
-    if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        LOG_WARN("RememberedSites::load")
-            << "El archivo de sitios recordados puede ser modificado por otros usuarios, no se usará: " << path_;
-        return contents;
-    }
-    std::string text;
     picojson::value root;
-    if (!readAll(file.get(), text) || zelvo::jsonNestedDeeperThan(text) || !picojson::parse(root, text).empty() ||
+    if (zelvo::jsonNestedDeeperThan(text) || !picojson::parse(root, text).empty() ||
         !root.is<picojson::object>() ||
         !root.get<picojson::object>().count("sites") ||
         !root.get<picojson::object>().at("sites").is<picojson::array>()) {
@@ -185,21 +125,23 @@ bool RememberedSites::remember(const std::string& origin, const std::string& app
 }
 
 bool RememberedSites::keepAside() const {
-    char stamp[32];
-    std::time_t now = std::time(nullptr);
-    std::tm local {};
-    localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string stamp = zelvo::localTimeText("%Y%m%d-%H%M%S");
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string aside = path_ + ".invalido-" + stamp + (attempt ? "-" + std::to_string(attempt) : "");
         // Never over an earlier file kept aside.
-        if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-            LOG_WARN("RememberedSites::keepAside")
-                << "El archivo de sitios recordados no válido se guardó como " << aside;
-            return true;
+        switch (zelvo::moveAside(path_, aside)) {
+            case zelvo::MoveAside::moved:
+                LOG_WARN("RememberedSites::keepAside")
+                    << "El archivo de sitios recordados no válido se guardó como " << aside;
+                return true;
+            case zelvo::MoveAside::sourceMissing:
+                return true;  // gone meanwhile: nothing to keep
+            case zelvo::MoveAside::targetExists:
+                continue;
+            case zelvo::MoveAside::failed:
+                break;
         }
-        if (errno == ENOENT) return true;  // gone meanwhile: nothing to keep
-        if (errno != EEXIST) break;
+        break;
     }
     LOG_ERROR("RememberedSites::keepAside")
         << "No se pudo apartar el archivo de sitios recordados " << path_ << ", no se guardará la decisión";
@@ -217,19 +159,9 @@ bool RememberedSites::write(const Contents& contents) const {
     }
     text += "\n  ]\n}\n";
 
-    const std::string folder = folderOf(path_);
-    std::string temporary = folder + "/.permisos.XXXXXX";
-    bool created = false;
-    bool ok = zelvo::makeDirs(folder, 0700);
-    if (ok) {
-        Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
-        created = file.get() >= 0;
-        ok = created && fchmod(file.get(), 0600) == 0 && writeAll(file.get(), text) && fsync(file.get()) == 0 &&
-             file.close() && std::rename(temporary.c_str(), path_.c_str()) == 0;
-    }
+    const bool ok = zelvo::replacePrivateFile(path_, text);
     if (!ok) {
         LOG_ERROR("RememberedSites::write") << "No se pudo guardar el archivo de sitios recordados " << path_;
-        if (created) ::unlink(temporary.c_str());
     }
     return ok;
 }

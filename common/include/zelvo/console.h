@@ -4,5 +4,9 @@
 namespace zelvo {
 
 void prepareConsoleForText();
+// For diagnostics from a library: a console of the process's own on Windows
+// (its standard streams reopened on it); on Linux the process's standard output
+// as it is.
+void openOwnConsole();
 
 }  // namespace zelvo

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
@@ -80,6 +81,11 @@ std::string writableDirOr(const std::string& preferred, const std::string& sub =
 // permission bits `closed`, by default 022), so that nobody else can have put
 // a file in it first.
 bool ensurePrivateDir(const std::string& dir, unsigned closed = 022);
+// Candidate folders named `name` for a library's files when the home has none,
+// each to be made the user's own with ensurePrivateDir: Linux
+// $XDG_RUNTIME_DIR/name, then <temporary folder>/name-<uid>; Windows
+// <the user's temporary folder>\name.
+std::vector<std::string> privateTempDirs(const std::string& name);
 // The whole content of `path` when it is a regular file of at most `maxBytes`;
 // false for a missing or unreadable file, a folder, FIFO or device (never waited
 // on) and a larger file. With `noFollow`, a link in the last component is not

@@ -1,9 +1,5 @@
 #include "app/Global.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <mutex>
 
 #include "mscapiprovider/MSCAPIProvider.h"
@@ -11,35 +7,14 @@
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 
-namespace {
-
-// A folder of this user's: with no home, the home's log folder would be a name
-// in /tmp that someone else could have made first.
-bool isOwnDirectory(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
-}
-
-std::string withSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '/') dir.push_back('/');
-    return dir;
-}
-
-}  // namespace
-
 std::string Global::logFilePath() {
-    std::string folder = withSlash(zelvo::homeDir()) + ".vexatools/";
-    // The log names what the page asked for: kept to its owner.
-    if (!isOwnDirectory(folder)) mkdir(folder.c_str(), 0700);
-    if (!isOwnDirectory(folder)) folder.clear();
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    for (const std::string& own : {runtime && *runtime ? withSlash(runtime) + "vexatools" : std::string(),
-                                   withSlash(zelvo::tempDir()) + "vexatools-" + std::to_string(geteuid())})
-        // In a shared place (/tmp) another user may have made it first, to read or
-        // redirect the log: only a folder closed to everyone else will do.
-        if (folder.empty() && !own.empty() && zelvo::ensurePrivateDir(own, 077)) folder = own + "/";
-    if (folder.empty()) folder = zelvo::programDir();
-    return folder + zelvo::log::dayFileName();
+    // The log names what the page asked for: kept to its owner, in a folder no
+    // other user can have made first or may write to.
+    std::string folder = zelvo::withSeparator(zelvo::homeDir()) + ".vexatools";
+    if (zelvo::ensurePrivateDir(folder, 0)) return zelvo::withSeparator(folder) + zelvo::log::dayFileName();
+    for (const std::string& own : zelvo::privateTempDirs("vexatools"))
+        if (zelvo::ensurePrivateDir(own, 077)) return zelvo::withSeparator(own) + zelvo::log::dayFileName();
+    return zelvo::programDir() + zelvo::log::dayFileName();
 }
 
 void Global::init() {

@@ -8,6 +8,7 @@
 #include "app/Guarded.h"
 #include "app/JsonResponse.h"
 #include "app/VexaApplication.h"
+#include "zelvo/console.h"
 #include "zelvo/log.h"
 
 // Every export runs guarded: no exception reaches the launcher. Failures that
@@ -89,6 +90,7 @@ void onClose() {
 }
 
 int test() {
+    zelvo::openOwnConsole();
     int written = std::printf("vexa-tools\n");
     std::fflush(stdout);
     return written;

@@ -1,0 +1,90 @@
+#include "zelvo/private_file.h"
+
+#include "private_security_win32.h"
+#include "zelvo/paths.h"
+#include "zelvo/utf16.h"
+#include "zelvo/win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace zelvo {
+
+using win32::FileHandle;
+
+PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::string& text) {
+    std::optional<std::wstring> wide = toUtf16(path);
+    if (!wide || wide->empty()) return PrivateRead::unreadable;
+    // A link is opened as itself (and refused below), never followed.
+    FileHandle file(CreateFileW(wide->c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD why = GetLastError();
+        return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? PrivateRead::missing
+                                                                           : PrivateRead::unreadable;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return PrivateRead::unreadable;
+    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > maxBytes) return PrivateRead::unreadable;
+    if (!security::isPrivateToUser(file.get())) return PrivateRead::notPrivate;
+    std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!ReadFile(file.get(), &bytes[done], chunk, &got, nullptr)) return PrivateRead::unreadable;
+        if (got == 0) break;
+        done += got;
+    }
+    if (done > size) return PrivateRead::unreadable;  // it grew meanwhile
+    bytes.resize(done);
+    text = std::move(bytes);
+    return PrivateRead::ok;
+}
+
+bool replacePrivateFile(const std::string& path, const std::string& text) {
+    std::string folder = folderOf(path);
+    while (folder.size() > 3 && isPathSeparator(folder.back())) folder.pop_back();
+    if (!ensurePrivateDir(folder)) return false;
+    const std::string temporary = withSeparator(folder) + ".zelvo-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                  std::to_string(GetTickCount64()) + ".tmp";
+    std::optional<std::wstring> wideTemporary = toUtf16(temporary), widePath = toUtf16(path);
+    if (!wideTemporary || !widePath) return false;
+    bool ok;
+    {
+        // The folder's own entries (this user, the system, the administrators) are inherited.
+        FileHandle file(CreateFileW(wideTemporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        ok = text.size() <= 0x7fffffff &&
+             WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+             written == text.size() && FlushFileBuffers(file.get());
+    }
+    ok = ok && MoveFileExW(wideTemporary->c_str(), widePath->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileW(wideTemporary->c_str());
+    return ok;
+}
+
+MoveAside moveAside(const std::string& path, const std::string& target) {
+    std::optional<std::wstring> from = toUtf16(path), to = toUtf16(target);
+    if (!from || !to) return MoveAside::failed;
+    // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
+    if (MoveFileExW(from->c_str(), to->c_str(), MOVEFILE_WRITE_THROUGH)) return MoveAside::moved;
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return MoveAside::sourceMissing;
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_FILE_EXISTS:
+            return MoveAside::targetExists;
+        default:
+            return MoveAside::failed;
+    }
+}
+
+}  // namespace zelvo
