@@ -9,6 +9,7 @@ import base64
 import contextlib
 import json
 import os
+import selectors
 import shutil
 import signal
 import socket
@@ -56,6 +57,78 @@ def wait_for(predicate, timeout=WAIT, step=0.05):
             return True
         time.sleep(step)
     return predicate()
+
+
+def stop_process(proc, gently=False):
+    """Stops a process we started, by its pid; gently: SIGTERM first (Xvfb then
+    removes its lock file and socket)."""
+    if proc is None or proc.poll() is not None:
+        return
+    if gently:
+        try:
+            os.kill(proc.pid, signal.SIGTERM)
+            proc.wait(timeout=10)
+            return
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+    try:
+        os.kill(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    proc.wait(timeout=10)
+
+
+class Program:
+    """A program that runs on while the test acts on it (a dialog, say), its
+    standard output and error collected when it ends. What it wrote is read as it
+    comes and the reading stops when the program ends: a descendant that lives on
+    with the same pipes (Wine's own services do) cannot hold the test up."""
+
+    def __init__(self, argv, env, cwd=None):
+        self.proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+        self.pid = self.proc.pid
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def finish_bytes(self, timeout=WAIT):
+        """Exit code, standard output and standard error (bytes) once it has ended."""
+        streams = {self.proc.stdout: bytearray(), self.proc.stderr: bytearray()}
+        with selectors.DefaultSelector() as selector:
+            for stream in streams:
+                os.set_blocking(stream.fileno(), False)
+                selector.register(stream, selectors.EVENT_READ)
+            end = time.monotonic() + timeout
+            while selector.get_map():
+                ended = self.proc.poll() is not None
+                ready = selector.select(0 if ended else 0.05)
+                for key, _ in ready:
+                    chunk = os.read(key.fileobj.fileno(), 65536)
+                    if chunk:
+                        streams[key.fileobj] += chunk
+                    else:
+                        selector.unregister(key.fileobj)
+                if ended and not ready:
+                    break
+                if time.monotonic() > end:
+                    break
+        try:
+            self.proc.wait(timeout=max(0.0, end - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            self.stop()
+            raise AssertionError("did not end: %s" % " ".join(map(str, self.proc.args[:2])))
+        for stream in streams:
+            stream.close()
+        return self.proc.returncode, bytes(streams[self.proc.stdout]), bytes(streams[self.proc.stderr])
+
+    def finish(self, timeout=WAIT):
+        """Exit code, standard output and standard error (text) once it has ended."""
+        code, out, err = self.finish_bytes(timeout)
+        return code, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+    def stop(self):
+        stop_process(self.proc)
 
 
 def wait_listening(port, proc=None, timeout=WAIT, address="127.0.0.1"):

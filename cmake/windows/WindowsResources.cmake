@@ -1,0 +1,38 @@
+# zelvo_windows_resources(target DESCRIPTION text [DLL]): gives a Windows program or DLL
+# its version information (the project's version, "Zelvo" as the product) and its
+# manifest (asInvoker, common controls 6, DPI aware), both as compiled resources.
+# A program's manifest is resource 1, a DLL's resource 2 (the one its loader looks for).
+set(ZELVO_WINDOWS_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+function(zelvo_windows_resources target)
+  cmake_parse_arguments(R "DLL" "DESCRIPTION" "" ${ARGN})
+  if(NOT R_DESCRIPTION)
+    message(FATAL_ERROR "zelvo_windows_resources(${target}): DESCRIPTION is required")
+  endif()
+  set(ZELVO_RC_NAME ${target})
+  set(ZELVO_RC_DESCRIPTION ${R_DESCRIPTION})
+  set(version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+  foreach(part MAJOR MINOR PATCH)
+    if(NOT PROJECT_VERSION_${part} MATCHES "^[0-9]+$")
+      message(FATAL_ERROR "zelvo_windows_resources: the project's version needs three numbers")
+    endif()
+  endforeach()
+  set(ZELVO_RC_VERSION ${version}.0)
+  string(REPLACE "." "," ZELVO_RC_VERSION_COMMAS ${ZELVO_RC_VERSION})
+  if(R_DLL)
+    set(ZELVO_RC_FILETYPE VFT_DLL)
+    set(ZELVO_RC_MANIFEST_ID 2)
+    set(ZELVO_RC_FILENAME ${target}.dll)
+  else()
+    set(ZELVO_RC_FILETYPE VFT_APP)
+    set(ZELVO_RC_MANIFEST_ID 1)
+    set(ZELVO_RC_FILENAME ${target}.exe)
+  endif()
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}-resources)
+  set(ZELVO_RC_MANIFEST ${out}/${target}.manifest)
+  configure_file(${ZELVO_WINDOWS_RESOURCES_DIR}/app.manifest.in ${ZELVO_RC_MANIFEST} @ONLY)
+  configure_file(${ZELVO_WINDOWS_RESOURCES_DIR}/version.rc.in ${out}/version.rc @ONLY)
+  target_sources(${target} PRIVATE ${out}/version.rc)
+  # windres reads the manifest itself: a change to it must rebuild the resource.
+  set_source_files_properties(${out}/version.rc PROPERTIES OBJECT_DEPENDS ${ZELVO_RC_MANIFEST})
+endfunction()
