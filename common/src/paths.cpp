@@ -86,34 +86,61 @@ bool ensurePrivateDir(const std::string& dir, unsigned closed) {
     return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & closed) == 0;
 }
 
-bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out) {
-    // Non-blocking, so that a FIFO in the way cannot hold the caller; the checks
-    // are made on the file actually opened.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) <= maxBytes;
-    std::string text;
-    if (ok) {
-        // One byte more than its size shows a file that grew meanwhile: refused too.
-        size_t size = static_cast<size_t>(st.st_size);
-        text.resize(size + 1);
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = ::read(fd, &text[done], text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        ok = ok && done <= size;
-        text.resize(done);
+namespace {
+
+// Reads the regular file open on `fd` (at most maxBytes) into `out`; false for
+// anything else. The checks are made on the file actually opened.
+bool readOpenedFile(int fd, const struct stat& st, size_t maxBytes, std::string& out) {
+    if (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > maxBytes) return false;
+    // One byte more than its size shows a file that grew meanwhile: refused too.
+    size_t size = static_cast<size_t>(st.st_size);
+    std::string text(size + 1, '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::read(fd, &text[done], text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
     }
-    ::close(fd);
-    if (ok) out = std::move(text);
-    return ok;
+    if (done > size) return false;
+    text.resize(done);
+    out = std::move(text);
+    return true;
+}
+
+// RAII for a descriptor opened here.
+struct OpenFile {
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd;
+};
+
+}  // namespace
+
+bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out) {
+    // Non-blocking, so that a FIFO in the way cannot hold the caller.
+    OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    return file.fd >= 0 && fstat(file.fd, &st) == 0 && readOpenedFile(file.fd, st, maxBytes, out);
+}
+
+OwnFile readOwnFile(const std::string& path, size_t maxBytes, std::string& out) {
+    // Neither a FIFO nor a link put in the file's place is followed or waited on.
+    OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    if (file.fd < 0) {
+        if (errno == ENOENT) return OwnFile::missing;
+        return errno == ELOOP ? OwnFile::notRegular : OwnFile::unreadable;
+    }
+    struct stat st {};
+    if (fstat(file.fd, &st) != 0) return OwnFile::unreadable;
+    if (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > maxBytes) return OwnFile::notRegular;
+    if (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return OwnFile::notPrivate;
+    return readOpenedFile(file.fd, st, maxBytes, out) ? OwnFile::read : OwnFile::unreadable;
 }
 
 std::string userStateDir(const std::string& sub) {

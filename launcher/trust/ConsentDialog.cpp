@@ -28,7 +28,8 @@ ConsentAnswer ConsentAnswer::interpret(int exitCode, const std::string& output) 
     return answer;
 }
 
-ConsentDialog::ConsentDialog(asio::io_context& ioc) : ioc_(ioc), output_(ioc), exited_(ioc) {}
+ConsentDialog::ConsentDialog(asio::io_context& ioc, std::chrono::milliseconds limit)
+    : ioc_(ioc), output_(ioc), exited_(ioc), limitTimer_(ioc), limit_(limit) {}
 
 ConsentDialog::~ConsentDialog() { cancel(); }
 
@@ -55,7 +56,24 @@ bool ConsentDialog::start(const std::string& origin, const std::string& applicat
     readOutput();
     exited_.async_wait(asio::posix::stream_descriptor::wait_read,
                        [this](const boost::system::error_code& ec) { onExit(ec); });
+    limitTimer_.expires_after(limit_);
+    limitTimer_.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec) onLimit();
+    });
     return true;
+}
+
+void ConsentDialog::onLimit() {
+    // Once the child has ended its own answer is on its way: that one counts.
+    if (state_ != State::showing) return;
+    LOG_WARN("ConsentDialog::onLimit") << "El diálogo de permiso no se respondió en "
+                                       << std::chrono::duration_cast<std::chrono::seconds>(limit_).count()
+                                       << " segundos, se cierra y se toma como un rechazo";
+    Handler handler = std::move(handler_);
+    cancel();
+    ConsentAnswer answer;
+    answer.unanswered = true;
+    if (handler) handler(answer);
 }
 
 void ConsentDialog::readOutput() {
@@ -85,6 +103,7 @@ void ConsentDialog::onExit(const boost::system::error_code& ec) {
 
 void ConsentDialog::finish() {
     if (state_ != State::ending) return;
+    limitTimer_.cancel();
     boost::system::error_code readError;
     output_.non_blocking(true, readError);
     while (!readError && !overflow_) {
@@ -106,6 +125,7 @@ void ConsentDialog::finish() {
 
 void ConsentDialog::cancel() {
     if (state_ == State::idle) return;
+    limitTimer_.cancel();
     if (state_ == State::showing) {
         LOG_INFO("ConsentDialog::cancel") << "Se cierra el diálogo de permiso";
         ::kill(pid_, SIGKILL);

@@ -1,17 +1,21 @@
 #pragma once
 // The consent window (zelvo-dialog consent) as a child of the server, awaited
 // on the server's own loop: the loop goes on serving while the user decides,
-// and a stop closes the window at once.
+// and a stop closes the window at once. A window left unanswered closes after
+// its limit and counts as a refusal that is not remembered.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 
 struct ConsentAnswer {
     bool allowed = false;
     bool remember = false;
+    bool unanswered = false;  // the window's limit passed
 
     // Exit 0 allows, 1 refuses; the output "1\n" asks to remember, "0\n" not.
     // Anything else (a crash, a missing program, another answer) refuses.
@@ -22,7 +26,9 @@ class ConsentDialog {
 public:
     using Handler = std::function<void(ConsentAnswer)>;
 
-    explicit ConsentDialog(boost::asio::io_context& ioc);
+    static constexpr std::chrono::seconds defaultLimit{60};
+
+    explicit ConsentDialog(boost::asio::io_context& ioc, std::chrono::milliseconds limit = defaultLimit);
     ~ConsentDialog();
     ConsentDialog(const ConsentDialog&) = delete;
     ConsentDialog& operator=(const ConsentDialog&) = delete;
@@ -39,6 +45,7 @@ private:
     void onOutput(const boost::system::error_code& ec, std::size_t bytes);
     void onExit(const boost::system::error_code& ec);
     void finish();
+    void onLimit();
     // Reaps the child, waiting at most about a second after it was killed.
     int reap(bool killed);
     void closeDescriptors();
@@ -46,6 +53,8 @@ private:
     boost::asio::io_context& ioc_;
     boost::asio::posix::stream_descriptor output_;
     boost::asio::posix::stream_descriptor exited_;  // a pidfd: readable once the child has ended
+    boost::asio::steady_timer limitTimer_;
+    std::chrono::milliseconds limit_;
     std::array<char, 64> buffer_{};
     std::string answer_;
     bool overflow_ = false;

@@ -1,11 +1,14 @@
 #include "RememberedSites.h"
 
+#include "trust/Authority.h"
 #include "trust/Origin.h"
 #include "zelvo/json_nesting.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 
 #include <picojson.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,7 +21,7 @@
 namespace {
 
 // Far more than any user will ever remember; a bigger file is not ours.
-constexpr off_t maxFileSize = 1 << 20;
+constexpr std::size_t maxFileSize = 1 << 20;
 
 const char kAllow[] = "allow";
 const char kRefuse[] = "refuse";
@@ -43,18 +46,6 @@ public:
 private:
     int fd_;
 };
-
-bool readAll(int fd, std::string& text) {
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(maxFileSize)) return false;
-    }
-}
 
 bool writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
@@ -109,30 +100,35 @@ std::string RememberedSites::defaultPath() {
 
 RememberedSites::Contents RememberedSites::load() const {
     Contents contents;
-    Descriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        if (errno == ENOENT) return contents;
-        contents.exists = true;
-        contents.usable = false;
-        LOG_WARN("RememberedSites::load") << "No se puede leer el archivo de sitios recordados " << path_;
-        return contents;
+    std::string text;
+    switch (zelvo::readOwnFile(path_, maxFileSize, text)) {
+        case zelvo::OwnFile::missing:
+            return contents;
+        case zelvo::OwnFile::read:
+            break;
+        case zelvo::OwnFile::unreadable:
+            contents.exists = true;
+            contents.usable = false;
+            LOG_WARN("RememberedSites::load") << "No se puede leer el archivo de sitios recordados " << path_;
+            return contents;
+        case zelvo::OwnFile::notRegular:
+            // A link, a FIFO or a device in its place is neither followed nor waited on.
+            contents.exists = true;
+            contents.usable = false;
+            LOG_WARN("RememberedSites::load") << "El archivo de sitios recordados no es un archivo válido: " << path_;
+            return contents;
+        case zelvo::OwnFile::notPrivate:
+            // Another user who may write the file could grant any site in our name.
+            contents.exists = true;
+            contents.usable = false;
+            LOG_WARN("RememberedSites::load")
+                << "El archivo de sitios recordados puede ser modificado por otros usuarios, no se usará: " << path_;
+            return contents;
     }
     contents.exists = true;
     contents.usable = false;
-    struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileSize) {
-        LOG_WARN("RememberedSites::load") << "El archivo de sitios recordados no es un archivo válido: " << path_;
-        return contents;
-    }
-    // Another user who may write the file could grant any site in our name.
-    if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        LOG_WARN("RememberedSites::load")
-            << "El archivo de sitios recordados puede ser modificado por otros usuarios, no se usará: " << path_;
-        return contents;
-    }
-    std::string text;
     picojson::value root;
-    if (!readAll(file.get(), text) || zelvo::jsonNestedDeeperThan(text) || !picojson::parse(root, text).empty() ||
+    if (zelvo::jsonNestedDeeperThan(text) || !picojson::parse(root, text).empty() ||
         !root.is<picojson::object>() ||
         !root.get<picojson::object>().count("sites") ||
         !root.get<picojson::object>().at("sites").is<picojson::array>()) {
@@ -166,9 +162,18 @@ RememberedSites::Contents RememberedSites::load() const {
 
 RememberedSites::Decision RememberedSites::find(const std::string& origin, const std::string& application) const {
     Contents contents = load();
-    auto it = contents.decisions.find({origin, application});
+    auto it = sameEntry(contents, origin, application);
     if (it == contents.decisions.end()) return Decision::none;
     return it->second ? Decision::allow : Decision::refuse;
+}
+
+std::map<RememberedSites::Key, bool>::iterator RememberedSites::sameEntry(Contents& contents, const std::string& origin,
+                                                                         const std::string& application) {
+    // The registry names applications in any case: "VEXA" is "vexa".
+    const std::string wanted = asciiLower(application);
+    return std::find_if(contents.decisions.begin(), contents.decisions.end(), [&](const auto& entry) {
+        return entry.first.first == origin && asciiLower(entry.first.second) == wanted;
+    });
 }
 
 bool RememberedSites::remember(const std::string& origin, const std::string& application, bool allowed) const {
@@ -177,6 +182,8 @@ bool RememberedSites::remember(const std::string& origin, const std::string& app
         if (!keepAside()) return false;
         contents = Contents{};
     }
+    auto earlier = sameEntry(contents, origin, application);
+    if (earlier != contents.decisions.end()) contents.decisions.erase(earlier);
     contents.decisions[{origin, application}] = allowed;
     if (!write(contents)) return false;
     LOG_INFO("RememberedSites::remember") << "Se recordará " << (allowed ? "el permiso" : "el rechazo")

@@ -83,6 +83,21 @@ def write_registry(path, keys):
     return Path(path)
 
 
+def escaped(text):
+    """Text as a log record quotes it: one line, control characters and the backslash
+    escaped, other characters as they are."""
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch in "\\\n\r\t":
+            out.append({"\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t"}[ch])
+        elif code < 0x20 or 0x7F <= code <= 0x9F or ch in "\u2028\u2029":
+            out.append("".join("\\x%02X" % b for b in ch.encode("utf-8")))
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
 def fixture(name):
     path = FIXTURES / name
     assert path.exists(), "fixture missing: %s (build tests/fixtures)" % path
@@ -421,12 +436,13 @@ def make_certificate(folder, password=None):
 
 STANDIN = '''#!/usr/bin/python3
 # Stand-in program: records its arguments, answers as its answers file says for
-# its first argument (the dialog kind): [exit code, standard output].
-import json, os, sys
+# its first argument (the dialog kind): [exit code, standard output, seconds to wait first].
+import json, os, sys, time
 with open(%r, "a", encoding="utf-8") as f:
     f.write(json.dumps(sys.argv[1:]) + "\\n")
 answers = json.load(open(%r, encoding="utf-8")) if os.path.exists(%r) else {}
-code, out = answers.get(sys.argv[1] if len(sys.argv) > 1 else "", [0, ""])
+code, out, delay = answers.get(sys.argv[1] if len(sys.argv) > 1 else "", [0, "", 0])
+time.sleep(delay)
 sys.stdout.write(out)
 sys.exit(code)
 '''
@@ -434,8 +450,9 @@ sys.exit(code)
 
 class StandIn:
     """A scripted program at `path` (for ZELVO_DIALOG, a browser command or
-    xdg-open): `answer(kind, code, out)` sets what it answers when its first
-    argument is `kind`; `calls()` gives the argument lists it was started with."""
+    xdg-open): `answer(kind, code, out, delay)` sets what it answers (after `delay`
+    seconds) when its first argument is `kind`; `calls()` gives the argument lists
+    it was started with."""
 
     def __init__(self, path):
         self.program = Path(path)
@@ -448,8 +465,8 @@ class StandIn:
         self.program.chmod(0o755)
         self.env = {"ZELVO_DIALOG": str(self.program)}
 
-    def answer(self, kind, code, out=""):
-        self.answers[kind] = [code, out]
+    def answer(self, kind, code, out="", delay=0):
+        self.answers[kind] = [code, out, delay]
         self.answers_file.write_text(json.dumps(self.answers), encoding="utf-8")
         return self
 

@@ -35,6 +35,13 @@ bool ensurePrivateDir(const std::string& dir, unsigned closed = 022);
 // false for a missing or unreadable file, a folder, FIFO or device (never waited
 // on) and a larger file.
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out);
+// What readOwnFile found.
+enum class OwnFile { read, missing, unreadable, notRegular, notPrivate };
+// As readRegularFile, for a file of the user's own that decides something in
+// their name: a symbolic link in its place is not followed (notRegular, as a
+// folder, FIFO, device or larger file), and a file another user owns or may
+// write to is not read (notPrivate).
+OwnFile readOwnFile(const std::string& path, size_t maxBytes, std::string& out);
 // When PATH is set, appends ':' and `dir` to it; otherwise does nothing.
 void appendToPath(const std::string& dir);
 
