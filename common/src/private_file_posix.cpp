@@ -47,11 +47,14 @@ bool writeAll(int fd, const std::string& text) {
 
 PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::string& text) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
-    if (file.get() < 0) return errno == ENOENT ? PrivateRead::missing : PrivateRead::unreadable;
+    if (file.get() < 0) {
+        if (errno == ENOENT) return PrivateRead::missing;
+        return errno == ELOOP ? PrivateRead::notRegular : PrivateRead::unreadable;
+    }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<unsigned long long>(info.st_size) > maxBytes)
-        return PrivateRead::unreadable;
+    if (fstat(file.get(), &info) != 0) return PrivateRead::unreadable;
+    if (!S_ISREG(info.st_mode) || static_cast<unsigned long long>(info.st_size) > maxBytes)
+        return PrivateRead::notRegular;
     // Another user who may write the file could decide in this user's name.
     if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return PrivateRead::notPrivate;
     std::string bytes;
@@ -62,7 +65,7 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
         if (n < 0) return PrivateRead::unreadable;
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > maxBytes) return PrivateRead::unreadable;
+        if (bytes.size() > maxBytes) return PrivateRead::notRegular;
     }
     text = std::move(bytes);
     return PrivateRead::ok;

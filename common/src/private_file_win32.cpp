@@ -25,11 +25,11 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
                                                                            : PrivateRead::unreadable;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
-        return PrivateRead::unreadable;
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) return PrivateRead::notRegular;
+    if (!GetFileInformationByHandle(file.get(), &info)) return PrivateRead::unreadable;
     const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (size > maxBytes) return PrivateRead::unreadable;
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 || size > maxBytes)
+        return PrivateRead::notRegular;
     if (!security::isPrivateToUser(file.get())) return PrivateRead::notPrivate;
     std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
     std::size_t done = 0;
@@ -40,7 +40,7 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
         if (got == 0) break;
         done += got;
     }
-    if (done > size) return PrivateRead::unreadable;  // it grew meanwhile
+    if (done > size) return PrivateRead::notRegular;  // it grew meanwhile
     bytes.resize(done);
     text = std::move(bytes);
     return PrivateRead::ok;

@@ -57,11 +57,19 @@ bool WindowsApplication::loadRuntimeEnvironment(const RuntimeLibLoader& loader) 
            bind(loader, "registerSendMessageFunction", registerSendMessageFunction_);
 }
 
+namespace {
+const char kNoPath[] = "No se pueden obtener la ruta de la aplicación.";
+}
+
+std::string WindowsApplication::unavailable() const {
+    return getAppDllPath(server_.basekey, name_).empty() ? kNoPath : "";
+}
+
 void WindowsApplication::run() {
     running_ = true;
     std::string path = getAppDllPath(server_.basekey, name_);
     if (path.empty()) {
-        errorCallback("No se pueden obtener la ruta de la aplicación.");
+        errorCallback(kNoPath);
         finished_ = true;
         return;
     }

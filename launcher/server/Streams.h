@@ -2,6 +2,7 @@
 // The two transports of a connection: plain TCP, or TLS over it when the server
 // runs with TLS (then every connection is TLS).
 #include "DocumentRoot.h"
+#include "PageStream.h"
 #include "trust/HostRule.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -14,8 +15,8 @@
 #include <string>
 #include <type_traits>
 
-using PlainStream = boost::beast::tcp_stream;
-using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+using PlainStream = PageStream;
+using TlsStream = boost::beast::ssl_stream<PageStream>;
 
 class OutgoingBytes;
 
@@ -46,14 +47,19 @@ struct ServerSettings {
     }
 };
 
-// Headers of every HTTP answer: no type guessing, no caching, the page policy.
+// Headers of every HTTP answer (files, errors, refusals, redirects, the
+// handshake): no type guessing, no caching, the page policy, and no other site
+// may frame the answer or keep a handle on the window that shows it.
 template <class Response>
 void setAnswerHeaders(Response& response, const ServerSettings& settings) {
     response.set(boost::beast::http::field::server, "Zelvo");
     response.set("X-Content-Type-Options", "nosniff");
     response.set(boost::beast::http::field::cache_control, "no-store");
-    if (!settings.contentSecurityPolicy.empty())
-        response.set("Content-Security-Policy", settings.contentSecurityPolicy);
+    response.set("Content-Security-Policy", settings.contentSecurityPolicy.empty()
+                                                ? std::string("frame-ancestors 'none'")
+                                                : settings.contentSecurityPolicy);
+    response.set("X-Frame-Options", "DENY");
+    response.set("Cross-Origin-Opener-Policy", "same-origin");
 }
 
 // After the last answer on a connection: TLS sends its close_notify (bounded

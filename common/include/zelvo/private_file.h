@@ -12,7 +12,8 @@ namespace zelvo {
 enum class PrivateRead {
     ok,
     missing,     // there is no such file
-    unreadable,  // not a regular file (a folder, FIFO, device, link), too big, or a read failed
+    unreadable,  // it cannot be opened or read
+    notRegular,  // not a regular file (a folder, FIFO, device, link), or too big
     notPrivate,  // another user owns it or may change it
 };
 

@@ -1,5 +1,6 @@
 #include "log/AsyncLog.h"
 
+#include "zelvo/log_escape.h"
 #include "zelvo/paths.h"
 
 #include <chrono>
@@ -148,7 +149,9 @@ std::string AsyncLog::formatLine(const struct tm& t, const std::string& pid, int
     out += ' ';
     out += name;
     out += ' ';
-    out += text;
+    // One line per record, whatever outside text (a file name, the signer's
+    // answer) the message quotes.
+    out += zelvo::escapeForLog(text);
     if (suffix) {
         const char* base = file ? file : "";
         for (const char* p = base; *p; ++p)
