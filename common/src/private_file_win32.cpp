@@ -21,8 +21,11 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         const DWORD why = GetLastError();
-        return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND ? PrivateRead::missing
-                                                                           : PrivateRead::unreadable;
+        if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) return PrivateRead::missing;
+        // A folder cannot be opened as a file at all.
+        const DWORD attributes = GetFileAttributesW(wide->c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return PrivateRead::notRegular;
+        return PrivateRead::unreadable;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(file.get()) != FILE_TYPE_DISK) return PrivateRead::notRegular;
