@@ -2,11 +2,10 @@
 answers one request per connection, and keeps its footing on malformed HTTP."""
 import os
 import shutil
-import signal
 
 import pytest
 
-from zelvo_harness import STAGE, echo_request, http_get, parse_answer, raw_http, raw_upgrade
+from zelvo_harness import EXE, STAGE, echo_request, http_get, parse_answer, raw_http, raw_upgrade
 
 SECRET = b"secreto fuera de html"
 PAGE = b"<!DOCTYPE html><title>inicio</title>"
@@ -19,7 +18,7 @@ def served(serve, tmp_path):
     secret file beside the folder; serving in echo mode until the test ends."""
     html = tmp_path / "prog" / "html"
     html.mkdir(parents=True)
-    shutil.copy2(STAGE / "conlaunch", tmp_path / "prog" / "conlaunch")
+    shutil.copy2(STAGE / ("conlaunch" + EXE), tmp_path / "prog" / ("conlaunch" + EXE))
     (html / "index.html").write_bytes(PAGE)
     (html / "estilo.css").write_text("body{}")
     (html / "app.js").write_text("1;")
@@ -33,9 +32,9 @@ def served(serve, tmp_path):
     os.symlink(tmp_path / "secret.txt", html / "fuera.txt")
     os.symlink(tmp_path, html / "carpeta-fuera")
     os.symlink("index.html", html / "dentro.html")
-    launcher = serve(echo_request(), program=tmp_path / "prog" / "conlaunch")
+    launcher = serve(echo_request(), program=tmp_path / "prog" / ("conlaunch" + EXE))
     yield launcher.port
-    os.kill(launcher.proc.pid, signal.SIGTERM)
+    launcher.terminate()
     launcher.ended()
 
 

@@ -252,7 +252,7 @@ def test_a_signer_that_never_ends_is_ended_with_the_run(signer_factory, how, rep
                 None, wait_for, lambda: pids.extend(re.findall(r"\[stderr\] pid (\d+)", s.log())) or pids)
             asked.append(time.monotonic())
             if how == "stop signal":
-                os.kill(s.proc.pid, signal.SIGTERM)
+                s.terminate()
             return how != "page closes" and await (ws.recv() if reply else closed_code(ws))
 
     got = run_async(page())

@@ -87,7 +87,7 @@ def page(port, origin, timeout=WAIT):
 
 
 def stop(launcher):
-    os.kill(launcher.proc.pid, signal.SIGTERM)
+    launcher.terminate()
     code, _, err = launcher.wait()
     assert code == 0, err
     return launcher.log_text()
@@ -173,7 +173,7 @@ def test_the_server_goes_on_while_the_user_decides_and_a_stop_closes_the_window(
     assert page(port, "http://localhost") == 403  # one page at a time
     assert page(port, "https://otro.example") == 403  # and one question
     began = time.monotonic()
-    os.kill(launcher.proc.pid, signal.SIGTERM)
+    launcher.terminate()
     assert end_time(launcher) - began < (3.0 if SANITIZE else 1.0)  # the sanitizers' own work at exit
     assert launcher.proc.returncode == 0
     with pytest.raises(ProcessLookupError):

@@ -418,7 +418,7 @@ def stopped_while_talking(launcher, message):
         async with connect(launcher.port) as ws:
             await ws.send(message)
             answer = await ws.recv()
-            os.kill(launcher.proc.pid, signal.SIGTERM)
+            launcher.terminate()
             return answer, await closed_code(ws)
     return run_async(page())
 
