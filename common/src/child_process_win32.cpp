@@ -15,6 +15,8 @@
 
 namespace zelvo {
 
+unsigned long currentProcessId() { return GetCurrentProcessId(); }
+
 using win32::Handle;
 
 struct ChildProcess::Impl {

@@ -11,6 +11,9 @@
 
 namespace zelvo {
 
+// This process's own id (getpid, GetCurrentProcessId).
+unsigned long currentProcessId();
+
 class ChildProcess {
 public:
     struct Options {
