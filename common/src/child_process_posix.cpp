@@ -17,8 +17,6 @@ extern char** environ;
 
 namespace zelvo {
 
-unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
-
 struct ChildProcess::Impl {
     pid_t pid = -1;
     int output = -1;  // read end of its standard output, close-on-exec

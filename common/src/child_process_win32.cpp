@@ -15,8 +15,6 @@
 
 namespace zelvo {
 
-unsigned long currentProcessId() { return GetCurrentProcessId(); }
-
 using win32::Handle;
 
 struct ChildProcess::Impl {

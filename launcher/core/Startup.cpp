@@ -7,6 +7,9 @@
 
 #include <cstdio>
 
+#include <libpsl.h>
+#include <openssl/crypto.h>
+
 namespace Startup {
 
 namespace {
@@ -55,6 +58,14 @@ void startLogging(const JsonReader& config, bool console) {
     // The console shows the Spanish texts in the user's own locale.
     if (console) zelvo::prepareConsoleForText();
     zelvo::log::init(path, level, console);
+    logVersions();
+}
+
+void logVersions() {
+    // Libraries linked into the program are updated only by a new release of it:
+    // the log says which ones it carries.
+    LOG_INFO("Startup::logVersions") << "Zelvo " << ZELVO_VERSION << " (proceso " << zelvo::currentProcessId() << "); " << OpenSSL_version(OPENSSL_VERSION)
+                                     << "; libpsl " << psl_get_version() << "; " << ZELVO_BUILT_WITH;
 }
 
 }  // namespace Startup

@@ -22,5 +22,7 @@ int logLevel(const JsonReader& config);
 std::string logDirectory(const JsonReader& config);
 // Prints the start-up line and starts the log (also on the console with `console`).
 void startLogging(const JsonReader& config, bool console);
+// One record naming the program's version and the libraries it was built with.
+void logVersions();
 
 }  // namespace Startup

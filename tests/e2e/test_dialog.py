@@ -5,18 +5,14 @@ import subprocess
 
 import pytest
 
+from dialog_cases import (AUTH, BAD_ARGUMENTS, BROWSER, INVALID_PIN_IDS, INVALID_PINS, MESSAGE_RUNS, PIN_RUNS,
+                          TITLES, title)
 from xdisplay import DIALOG, dialog_env
 from zelvo_harness import WAIT
+from zelvo_harness import linux_only
 
-BROWSER = ["browser", "--title", "Probar Componente - Zelvo"]
-MESSAGE = ["message", "--icon", "info", "--title", "Aviso", "--text", "Texto"]
-AUTH, SIGN = ["pin", "--type", "auth"], ["pin", "--type", "sign"]
-TITLES = {"browser": "^Probar Componente - Zelvo$", "message": "^Aviso", "auth": "^Cambiar PIN de autenticación$",
-          "sign": "^Cambiar PIN de firma$"}
-PINS = ["1234", "Tab", "5678", "Tab", "5678"]
+pytestmark = linux_only("the GTK dialogs (test_dialog_win32.py has the Windows ones)")
 
-# (arguments, what the user does: keys, digits typed, or "close" from the window frame,
-#  exit code, standard output)
 RUNS = [
     # Browser: sorted, with the default among them; the first entry and no TLS at once.
     (BROWSER + ["--", "Opera", "Firefox"], ["Tab", "Tab", "space"], 0, "Default browser\n0\n"),
@@ -30,24 +26,15 @@ RUNS = [
     (BROWSER + ["Firefox"], ["Tab", "Tab", "Tab", "space"], 1, ""),  # "Cerrar"
     (BROWSER + ["Firefox"], ["Escape"], 1, ""),
     (BROWSER + ["Firefox"], ["close"], 1, ""),
-    # Message boxes: Return, Escape or the frame dismiss them.
-    (["message", "--icon", "error", "--title", "Aviso", "--text", "No se puede iniciar"], ["Return"], 0, ""),
-    (["message", "--icon", "warning", "--title", "Aviso", "--text", "Texto"], ["Escape"], 0, ""),
-    (MESSAGE, ["close"], 0, ""),
+    # Bytes that are no UTF-8 are shown replaced.
     (["message", "--icon", "info", "--title", "Aviso \udcff", "--text", "mal \udcfe texto"], ["Return"], 0, ""),
-    # PIN dialog: "Aceptar" is the default button; the fields take at most eight characters.
-    (AUTH, ["1234", "Tab", "00987654", "Tab", "00987654", "Return"], 0, "1234\n00987654\n"),
-    (SIGN, ["123456789", "Tab", "9876543210", "Tab", "98765432", "Return"], 0, "12345678\n98765432\n"),
-    (AUTH, PINS + ["Escape"], 1, ""),
-    (AUTH, PINS + ["Tab", "Tab", "space"], 1, ""),  # past "Aceptar" to "Cancelar"
-    (SIGN, PINS + ["close"], 2, ""),
-]
+] + MESSAGE_RUNS + PIN_RUNS
 
 
 @pytest.mark.parametrize("args, actions, code, out", RUNS)
 def test_what_the_user_does_comes_back(xdisplay, dialogs, args, actions, code, out):
     dialog = dialogs(*args)
-    window = xdisplay.wait_window(TITLES[args[0] if args[0] != "pin" else args[2]])
+    window = xdisplay.wait_window(title(args))
     xdisplay.wait_focus(window)
     if args[0] != "message":
         xdisplay.assert_centred(window)
@@ -67,22 +54,7 @@ def test_what_the_user_does_comes_back(xdisplay, dialogs, args, actions, code, o
     assert "navegador no ofrecido" in err or "Uno\nDos" not in args
 
 
-# Typed fields, the message box's caption and text, and the field the keyboard
-# must be back in after the box (None: where it was, the third).
-REQUIRED = "Información incorrecta."  # the caption of the "es requerido" messages
-INVALID = "Información incorrecta"
-CASES = [
-    (("", "5678", "5678"), REQUIRED, "El PIN actual es requerido", 0),
-    (("12a4", "5678", "5678"), INVALID, "El PIN actual solo debe tener dígitos (0-9).", 0),
-    (("1234", "", "5678"), REQUIRED, "El PIN nuevo es requerido", 1),
-    (("1234", "5x78", "5678"), INVALID, "El PIN nuevo solo debe tener dígitos (0-9).", 1),
-    (("1234", "5678", ""), REQUIRED, "La confirmación del PIN nuevo es requerido", 2),
-    (("1234", "5678", "56 8"), INVALID, "La confirmación del PIN nuevo solo debe tener dígitos (0-9).", 2),
-    (("1234", "5678", "5679"), INVALID, "El PIN nuevo no es igual a la confirmación del PIN nuevo.", None),
-]
-
-
-@pytest.mark.parametrize("fields, caption, text, failing", CASES, ids=[c[2] for c in CASES])
+@pytest.mark.parametrize("fields, caption, text, failing", INVALID_PINS, ids=INVALID_PIN_IDS)
 def test_each_invalid_entry_is_explained_and_the_dialog_stays_open(xdisplay, dialogs, fields, caption, text, failing):
     dialog = dialogs(*AUTH)
     window = xdisplay.wait_window(TITLES["auth"])
@@ -109,12 +81,7 @@ def test_each_invalid_entry_is_explained_and_the_dialog_stays_open(xdisplay, dia
     assert err.count("%s: %s\n" % (caption, text)) == 1, err
 
 
-@pytest.mark.parametrize("args, error", [
-    ([], "Falta el diálogo a mostrar"),
-    (["pin", "--type", "Auth"], "Tipo de PIN no válido: Auth"),
-    (["browser", "Firefox"], "Falta la opción --title"),
-    (["message", "--icon", "error", "--title", "T", "--text"], "Falta el valor de la opción --text"),
-    (["pin", "--type", "auth", "--display", ":0"], "Opción desconocida: --display"),
+@pytest.mark.parametrize("args, error", BAD_ARGUMENTS + [
     (AUTH, "No se puede abrir la pantalla gráfica"),  # without a display
 ])
 def test_bad_arguments_are_refused_in_words_with_code_3(xdisplay, args, error):

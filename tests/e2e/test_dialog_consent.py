@@ -4,13 +4,15 @@ import subprocess
 
 import pytest
 
+from dialog_cases import CONSENT, CONSENT_SITE, CONSENT_WAYS, TITLES
+from zelvo_harness import linux_only
 
-SITE = "https://tramites.example.gob:8443"
+pytestmark = linux_only("the GTK consent window (test_dialog_win32.py has the Windows one)")
 
 
-def open_consent(xdisplay, dialogs, origin=SITE):
-    dialog = dialogs("consent", "--origin", origin, "--application", "el lector del DNI electrónico")
-    window = xdisplay.wait_window("^Permiso de acceso$")
+def open_consent(xdisplay, dialogs, origin=CONSENT_SITE):
+    dialog = dialogs(*CONSENT[:2], origin, *CONSENT[3:])
+    window = xdisplay.wait_window(TITLES["consent"])
     xdisplay.wait_focus(window)  # "Rechazar" has the keyboard
     return dialog, window
 
@@ -29,13 +31,7 @@ def test_the_site_is_shown_whole_and_can_be_copied(xdisplay, dialogs):
     assert dialog.finish()[:2] == (1, "0\n")
 
 
-@pytest.mark.parametrize("keys, answer", [
-    (("Escape",), (1, "0\n")),
-    (("Return",), (1, "0\n")),                                   # "Rechazar" is the default
-    (("Tab", "space"), (0, "0\n")),                              # "Permitir"
-    (("Tab", "Tab", "Tab", "space", "Tab", "Tab", "space"), (0, "1\n")),  # tick the box, then "Permitir"
-    (("Tab", "Tab", "Tab", "space", "Escape"), (1, "1\n")),      # refused and remembered
-])
+@pytest.mark.parametrize("keys, answer", [way for way in CONSENT_WAYS if way[0] != ["close"]])
 def test_each_way_out_gives_its_answer(xdisplay, dialogs, keys, answer):
     dialog, _ = open_consent(xdisplay, dialogs)
     xdisplay.key(*keys)

@@ -5,32 +5,13 @@ import ctypes
 import ctypes.util
 import os
 import re
-import signal
 import subprocess
 import time
 
-from zelvo_harness import SANITIZE, STAGE, WAIT, wait_for
+from zelvo_harness import SANITIZE, STAGE, WAIT, Program, wait_for
+from zelvo_harness import stop_process as _kill
 
 DIALOG = STAGE / "zelvo-dialog"
-
-
-def _kill(proc, gently=False):
-    """Stops a process we started, by its pid; gently: SIGTERM first, so that
-    Xvfb removes its lock file and socket."""
-    if proc is None or proc.poll() is not None:
-        return
-    if gently:
-        try:
-            os.kill(proc.pid, signal.SIGTERM)
-            proc.wait(timeout=10)
-            return
-        except (ProcessLookupError, subprocess.TimeoutExpired):
-            pass
-    try:
-        os.kill(proc.pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    proc.wait(timeout=10)
 
 
 def dialog_env(env):
@@ -95,10 +76,11 @@ class XDisplay:
         if not wait_for(lambda: not self.windows(title_regex), timeout):
             raise AssertionError("the window titled %r is still open" % title_regex)
 
-    def wait_focus(self, window, timeout=WAIT):
+    def wait_focus(self, window, timeout=WAIT, patience=2):
         """Waits until `window` has the keyboard. With no window manager GTK takes
-        it itself when a window is presented; give it by hand only if it did not."""
-        if not wait_for(lambda: self.xdotool("getwindowfocus").strip() == str(window), 2):
+        it itself when a window is presented; give it by hand only if it did not
+        within `patience` seconds (Wine never takes it: 0 gives it at once)."""
+        if not wait_for(lambda: self.xdotool("getwindowfocus").strip() == str(window), patience):
             self.xdotool("windowfocus", str(window))
             if not wait_for(lambda: self.xdotool("getwindowfocus").strip() == str(window), timeout):
                 raise AssertionError("window %d did not get the keyboard" % window)
@@ -140,7 +122,20 @@ class XDisplay:
     def close_window(self, window):
         """What a window manager sends when the user closes a window from its frame:
         WM_DELETE_WINDOW, through Xlib (xdotool only destroys or kills windows)."""
+        self._send_protocol(window, b"WM_DELETE_WINDOW")
+
+    def offer_focus(self, window):
+        """What a window manager sends when it hands a window the keyboard:
+        WM_TAKE_FOCUS. Wine's windows take it and become the active window, which
+        they do not when the X focus is merely set on them."""
+        self._send_protocol(window, b"WM_TAKE_FOCUS")
+
+    def _send_protocol(self, window, protocol):
         x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        # A window gone meanwhile is a BadWindow error, which Xlib's own handler
+        # answers by ending the process: the test's, here.
+        x11.XSetErrorHandler.argtypes = [_X_ERROR_HANDLER]
+        x11.XSetErrorHandler(_ignore_x_errors)
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XInternAtom.restype = ctypes.c_ulong
         x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
@@ -151,7 +146,7 @@ class XDisplay:
         try:
             event = _XClientMessageEvent(type=33, window=window, format=32,  # ClientMessage
                                          message_type=x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0))
-            event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)  # data[1]: CurrentTime
+            event.data[0] = x11.XInternAtom(dpy, protocol, 0)  # data[1]: CurrentTime
             x11.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
             x11.XFlush(dpy)
         finally:
@@ -161,28 +156,16 @@ class XDisplay:
         return DialogProcess(self, [str(program), *args])
 
 
+_X_ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+_ignore_x_errors = _X_ERROR_HANDLER(lambda display, event: 0)
+
+
 class _XClientMessageEvent(ctypes.Structure):
     _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
                 ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
                 ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
 
 
-class DialogProcess:
+class DialogProcess(Program):
     def __init__(self, display, argv):
-        self.proc = subprocess.Popen(argv, env=display.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
-
-    def running(self):
-        return self.proc.poll() is None
-
-    def finish(self, timeout=WAIT):
-        """Exit code, standard output and standard error once it has ended."""
-        try:
-            out, err = self.proc.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.stop()
-            raise AssertionError("the dialog did not end")
-        return self.proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
-
-    def stop(self):
-        _kill(self.proc)
+        super().__init__(argv, display.env)

@@ -33,7 +33,9 @@ sys.path.insert(0, str(HERE))
 import images  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
-READER = "Virtual PCD 00 00"
+FRIENDLY_NAME = "Virtual PCD"
+# pcscd names a reader's slots "<friendly name> <reader number> <slot>".
+READER = FRIENDLY_NAME + " 00 00"
 DRIVERS_DIR = "/usr/lib/pcsc/drivers"
 DEFAULT_VPCD_LIB = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 EXCHANGE = re.compile(r"^([0-9A-F]+) -> ([0-9A-F]*)$")
@@ -125,7 +127,7 @@ DAEMON_START = b"=== pcscd (re)starts\n"
 
 class PrivatePcscd:
     def __init__(self, workdir=None, port=None, mode="card", holder=None, card=None,
-                 cache_dir=None, wait=30.0, keep=None):
+                 cache_dir=None, wait=30.0, keep=None, friendly_name=FRIENDLY_NAME):
         if mode not in ("card", "nocard", "noreader"):
             raise ValueError("modo desconocido: %r" % mode)
         self.mode = mode
@@ -148,7 +150,10 @@ class PrivatePcscd:
         self.control = self.workdir / "control.json"
         self.card_log = self.workdir / "card.log"
         self.pcscd_log = self.workdir / "pcscd.log"
-        self.reader = READER
+        if not friendly_name or any(c in friendly_name for c in '"\n'):
+            raise ValueError("nombre de lector no válido: %r" % friendly_name)
+        self.friendly_name = friendly_name
+        self.reader = friendly_name + " 00 00"
         self.photo = self.signature = None
 
     # ------------------------------------------------------------ public view
@@ -202,8 +207,9 @@ class PrivatePcscd:
         if self.mode != "noreader":
             lib_link.touch()
             (self.conf_dir / "vpcd").write_text(
-                'FRIENDLYNAME "Virtual PCD"\nDEVICENAME   /dev/null:%d\nLIBPATH      %s\n'
-                'CHANNELID    %d\n' % (self.port, lib_link, self.port))
+                'FRIENDLYNAME "%s"\nDEVICENAME   /dev/null:%d\nLIBPATH      %s\n'
+                'CHANNELID    %d\n' % (self.friendly_name, self.port, lib_link, self.port),
+                encoding="utf-8")
         empty = self.workdir / "no-usb-drivers"
         empty.mkdir(exist_ok=True)
         os.makedirs("/run/pcscd", exist_ok=True)
@@ -334,12 +340,14 @@ class PrivatePcscd:
         self._write_control()
 
     def remove_card(self):
-        """Takes the card out of the reader (it stays out until insert_card)."""
+        """Takes the card out of the reader (it stays out until insert_card) and waits until
+        pcscd has seen it go: a client connecting right after finds the slot empty."""
         seen = self.trace_text().count("REMOVED")
         self.set_card(present=False)
         end = time.monotonic() + self.wait
         while time.monotonic() < end and self.trace_text().count("REMOVED") == seen:
             time.sleep(0.05)
+        self._wait_removal_seen()
 
     def _reader_events(self):
         """(insertions, removals) the running pcscd has logged for the reader so far."""

@@ -11,9 +11,6 @@
 
 namespace zelvo {
 
-// This process's own id (getpid, GetCurrentProcessId).
-unsigned long currentProcessId();
-
 class ChildProcess {
 public:
     struct Options {

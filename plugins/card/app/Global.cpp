@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include <openjpeg.h>
+#include <png.h>
+
 #include "mscapiprovider/MSCAPIProvider.h"
 #include "smartcardio/ReaderSettings.h"
 #include "zelvo/log.h"
@@ -22,6 +25,8 @@ void Global::init() {
     std::call_once(once, [] {
         zelvo::log::init(logFilePath(), static_cast<int>(zelvo::log::Severity::verbose), false);
 
+        LOG_INFO("Global::init") << "vexa-tools " << ZELVO_VERSION << "; OpenJPEG " << opj_version() << "; libpng "
+                                 << png_get_libpng_ver(nullptr) << "; " << ZELVO_BUILT_WITH;
         LOG_INFO("Global::init") << "Iniciando valores de smartcard reader";
         smartcardio::ReaderSettings& reader = smartcardio::readerSettings();
         reader.scope = 2;      // system

@@ -1,6 +1,5 @@
 #include "log/AsyncLog.h"
 
-#include "zelvo/child_process.h"
 #include "zelvo/console.h"
 #include "zelvo/local_time.h"
 #include "zelvo/paths.h"
