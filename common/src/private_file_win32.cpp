@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 
 namespace zelvo {
@@ -71,6 +74,63 @@ bool replacePrivateFile(const std::string& path, const std::string& text) {
     ok = ok && MoveFileExW(wideTemporary->c_str(), widePath->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) DeleteFileW(wideTemporary->c_str());
     return ok;
+}
+
+NewFile writeNewPrivateFile(const std::string& path, const std::string& bytes, unsigned long& error) {
+    std::optional<std::wstring> wide = toUtf16(path);
+    if (!wide || wide->empty()) {
+        error = ERROR_INVALID_NAME;
+        return NewFile::notCreated;
+    }
+    security::PrivateDescriptor descriptor(false);
+    if (!descriptor.get()) {
+        error = GetLastError();
+        return NewFile::notCreated;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    bool written;
+    {
+        // CREATE_NEW fails on any name that exists, a link included: nothing is opened through it.
+        FileHandle file(CreateFileW(wide->c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+        if (!file) {
+            error = GetLastError();
+            return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NewFile::exists : NewFile::notCreated;
+        }
+        std::size_t done = 0;
+        error = 0;
+        written = true;
+        while (written && done < bytes.size()) {
+            DWORD put = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+            if (!WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) error = GetLastError();
+            else if (put == 0) error = ERROR_DISK_FULL;
+            written = put > 0 && error == 0;
+            done += put;
+        }
+    }
+    if (written) return NewFile::written;
+    DeleteFileW(wide->c_str());  // half a file is of no use to anyone
+    return NewFile::notWritten;
+}
+
+std::FILE* openPrivateAppend(const std::string& path) {
+    std::optional<std::wstring> wide = toUtf16(path);
+    if (!wide || wide->empty()) return nullptr;
+    security::PrivateDescriptor descriptor(false);
+    // Without a descriptor an existing file still opens; a new one is not made.
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    // Appending only: every write lands at the end, whoever else writes there.
+    FileHandle file(CreateFileW(wide->c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
+                                descriptor.get() ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_APPEND | _O_BINARY);
+    if (fd < 0) return nullptr;
+    file.release();  // the descriptor owns it now
+    std::FILE* stream = _fdopen(fd, "ab");
+    if (!stream) _close(fd);
+    return stream;
 }
 
 MoveAside moveAside(const std::string& path, const std::string& target) {
