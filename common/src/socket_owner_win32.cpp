@@ -86,7 +86,11 @@ std::string sidText(const std::vector<unsigned char>& sid) {
 SocketOwner::Result SocketOwner::lookup(const Endpoint& peer, const Endpoint& local) {
     Result result;
     std::optional<unsigned long> pid = ownerPid(rows(), peer, local);
-    if (!pid) return result;
+    if (!pid) {
+        // Wine's table may not show a connection that has just been made either.
+        if (underWine()) result.verdict = Verdict::unchecked;
+        return result;
+    }
     if (*pid == 0) {
         // Pid 0 owns no socket on Windows; under Wine it is every socket's owner.
         if (underWine()) result.verdict = Verdict::unchecked;

@@ -3,6 +3,7 @@
 #include "HttpSession.h"
 #include "Session.h"
 #include "zelvo/log.h"
+#include "zelvo/socket_options.h"
 #include "zelvo/socket_owner.h"
 
 
@@ -15,7 +16,11 @@ Listener::Listener(asio::io_context& ioc, const ServerSettings& settings, Sessio
 
 bool Listener::open(const tcp::endpoint& endpoint, beast::error_code& ec) {
     acceptor_.open(endpoint.protocol(), ec);
-    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) {
+        zelvo::keepFromChildren(acceptor_.native_handle());
+        if (!zelvo::prepareListeningSocket(acceptor_.native_handle()))
+            ec = asio::error::invalid_argument;
+    }
     if (!ec) acceptor_.bind(endpoint, ec);
     if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
@@ -71,6 +76,7 @@ void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
         idlest->abort();
     }
     beast::error_code ignored;
+    zelvo::keepFromChildren(socket.native_handle());
     socket.set_option(tcp::no_delay(true), ignored);
     if (tls_)
         std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls_), settings_, sessions_)->run();

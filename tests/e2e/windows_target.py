@@ -28,6 +28,7 @@ OWN_KEYS = ("SOFTWARE\\Zelvo", "SOFTWARE\\Clients\\StartMenuInternet", "SOFTWARE
 
 _make_folder = None
 _session = None
+_test_folder = None  # the test whose launchers share the user's Zelvo folders now
 
 
 class WindowsSession:
@@ -97,8 +98,13 @@ def session():
 
 def start(launcher, words):
     """Starts `launcher` (a zelvo_harness.Launcher) with exactly `words` under wine64."""
+    global _test_folder
     s = session()
-    s.reset_user_state()
+    # A new test starts from nothing; the launchers of one test share what the
+    # user's folders hold (remembered decisions), as they share a home on Linux.
+    if _test_folder != launcher.workdir.parent:
+        _test_folder = launcher.workdir.parent
+        s.reset_user_state()
     s.import_registry(launcher.registry, launcher.workdir)
     env = s.prefix.environment({k: v for k, v in launcher.extra_env.items()})
     launcher.boxes = []

@@ -157,6 +157,19 @@ def host_path(path):
     return "Z:" + str(Path(path).absolute()).replace("/", "\\")
 
 
+def process_alive(pid):
+    """Whether the process with this id (a stand-in's record) still runs: on
+    Windows a Windows process id in the module's Wine prefix."""
+    if WINDOWS:
+        import windows_target
+        return any(p == pid for p, _ in windows_target.windows_processes())
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+
+
 def linux_only(reason):
     """Marks a test (or, as pytestmark, a module) that means nothing on Windows."""
     import pytest
@@ -568,7 +581,7 @@ def make_certificate(folder, password=None):
 STANDIN = '''#!/usr/bin/python3
 # Stand-in program: records its start, answers as its answers file says for its
 # first argument (the dialog kind). The twin of tests/windows/standin/standin.cpp:
-#   NAME.calls    {"args": [...], "pid": N} a line
+#   NAME.calls    {"args": [...], "pid": N} a line a start; {"pid": N, "answered": TIME} when it answers
 #   NAME.answers  "KIND\\tEXIT\\tOUTPUT-IN-HEX\\tDELAY-MS" lines; a negative delay never answers
 import json, os, sys, time
 base = os.path.abspath(sys.argv[0])
@@ -584,6 +597,8 @@ for line in lines:
     while delay < 0:
         time.sleep(3600)
     time.sleep(delay / 1000)
+    with open(base + ".calls", "a", encoding="utf-8") as f:
+        f.write(json.dumps({"pid": os.getpid(), "answered": time.time()}) + "\\n")
     sys.stdout.buffer.write(bytes.fromhex(out))
     sys.exit(int(code or "0"))
 '''
@@ -617,11 +632,20 @@ class StandIn:
                                              for k, (c, o, d) in self.answers.items()), encoding="utf-8")
         return self
 
+    def _lines(self):
+        text = self.record.read_text(encoding="utf-8") if self.record.exists() else ""
+        return [json.loads(x) for x in text.splitlines() if x]
+
     def records(self, expected=0, timeout=WAIT):
-        """The recorded starts, once there are at least `expected` of them (or the wait ends)."""
-        lines = lambda: self.record.read_text(encoding="utf-8").splitlines() if self.record.exists() else []  # noqa
-        wait_for(lambda: len(lines()) >= expected, timeout if expected else 0)
-        return [json.loads(x) for x in lines() if x]
+        """The recorded starts ({"args", "pid", ...}), once there are at least
+        `expected` of them (or the wait ends)."""
+        starts = lambda: [r for r in self._lines() if "args" in r]  # noqa
+        wait_for(lambda: len(starts()) >= expected, timeout if expected else 0)
+        return starts()
+
+    def answered(self):
+        """When each answer was given (seconds since 1970: both systems' clock)."""
+        return [r["answered"] for r in self._lines() if "answered" in r]
 
     def calls(self, expected=0, timeout=WAIT):
         """The argument lists of the recorded starts (see records)."""

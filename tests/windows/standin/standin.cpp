@@ -3,7 +3,8 @@
 // its own file NAME.exe it keeps
 //   NAME.calls    one JSON line per start: {"args": [...], "pid": N, "handles": H, "sockets": S}
 //                 (H: the handles it was started with beyond the three standard
-//                 ones; S: how many of those are sockets)
+//                 ones; S: how many of those are sockets), and one when it answers:
+//                 {"pid": N, "answered": SECONDS-SINCE-1970}
 //   NAME.answers  lines "KIND<TAB>EXIT<TAB>OUTPUT-IN-HEX<TAB>DELAY-MS" chosen by its
 //                 first argument; a negative delay never answers. Without a line: exit 0.
 #include <winsock2.h>
@@ -104,6 +105,17 @@ int wmain(int argc, wchar_t** argv) {
             for (;;) Sleep(INFINITE);
         }
         Sleep(static_cast<DWORD>(wait));
+        {
+            FILETIME now;
+            GetSystemTimePreciseAsFileTime(&now);
+            const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+            const double seconds = (ticks - 116444736000000000ULL) / 1e7;  // 100 ns since 1601 -> seconds since 1970
+            char answered[96];
+            std::snprintf(answered, sizeof answered, "{\"pid\": %lu, \"answered\": %.3f}\n", GetCurrentProcessId(),
+                          seconds);
+            std::ofstream calls(std::filesystem::path(base + L".calls"), std::ios::app | std::ios::binary);
+            calls << answered;
+        }
         const std::string output = fromHex(hex);
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), static_cast<DWORD>(output.size()), &written, nullptr);
