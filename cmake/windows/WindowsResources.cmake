@@ -1,11 +1,11 @@
-# zelvo_windows_resources(target DESCRIPTION text [DLL]): gives a Windows program or DLL
+# zelvo_windows_resources(target DESCRIPTION text [ICON file.ico] [DLL]): gives a Windows program or DLL
 # its version information (the project's version, "Zelvo" as the product) and its
 # manifest (asInvoker, common controls 6, DPI aware), both as compiled resources.
 # A program's manifest is resource 1, a DLL's resource 2 (the one its loader looks for).
 set(ZELVO_WINDOWS_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(zelvo_windows_resources target)
-  cmake_parse_arguments(R "DLL" "DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(R "DLL" "DESCRIPTION;ICON" "" ${ARGN})
   if(NOT R_DESCRIPTION)
     message(FATAL_ERROR "zelvo_windows_resources(${target}): DESCRIPTION is required")
   endif()
@@ -27,6 +27,12 @@ function(zelvo_windows_resources target)
     set(ZELVO_RC_FILETYPE VFT_APP)
     set(ZELVO_RC_MANIFEST_ID 1)
     set(ZELVO_RC_FILENAME ${target}.exe)
+  endif()
+  if(R_ICON)
+    # The first icon of a program is the one the shell and the task manager show.
+    set(ZELVO_RC_ICON "LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL\n1 ICON \"${R_ICON}\"\n")
+  else()
+    set(ZELVO_RC_ICON "")
   endif()
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}-resources)
   set(ZELVO_RC_MANIFEST ${out}/${target}.manifest)

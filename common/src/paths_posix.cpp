@@ -53,6 +53,8 @@ std::string tempDir() {
     return t;
 }
 
+unsigned long currentProcessId() { return static_cast<unsigned long>(getpid()); }
+
 std::optional<std::string> getEnv(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     if (!value) return std::nullopt;

@@ -92,6 +92,8 @@ std::string tempDir() {
     return t;
 }
 
+unsigned long currentProcessId() { return GetCurrentProcessId(); }
+
 std::optional<std::string> getEnv(const std::string& name) {
     std::wstring wname;
     if (!widePath(name, wname)) return std::nullopt;

@@ -64,7 +64,7 @@ void startLogging(const JsonReader& config, bool console) {
 void logVersions() {
     // Libraries linked into the program are updated only by a new release of it:
     // the log says which ones it carries.
-    LOG_INFO("Startup::logVersions") << "Zelvo " << ZELVO_VERSION << "; " << OpenSSL_version(OPENSSL_VERSION)
+    LOG_INFO("Startup::logVersions") << "Zelvo " << ZELVO_VERSION << " (proceso " << zelvo::currentProcessId() << "); " << OpenSSL_version(OPENSSL_VERSION)
                                      << "; libpsl " << psl_get_version() << "; " << ZELVO_BUILT_WITH;
 }
 

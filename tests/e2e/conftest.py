@@ -5,7 +5,7 @@ import pytest
 from signing_support import Signer
 from vexa_bridge import CardRuns
 from xdisplay import DIALOG, XDisplay
-from zelvo_harness import ROOT, Launcher, fixture, free_port, plugin_registry, server_config
+from zelvo_harness import ROOT, WINDOWS, Launcher, fixture, free_port, plugin_registry, server_config
 
 sys.path.insert(0, str(ROOT / "tools" / "virtual-card"))
 import pcsc_fixture  # noqa: E402
@@ -17,6 +17,19 @@ def own_cache(tmp_path_factory):
     with pytest.MonkeyPatch.context() as mp:
         mp.setenv("XDG_CACHE_HOME", str(tmp_path_factory.mktemp("cache")))
         yield
+
+
+@pytest.fixture(scope="module", autouse=True)
+def windows_session(tmp_path_factory):
+    """On Windows (ZELVO_TARGET=windows), the module's display and Wine prefix,
+    made when its first launcher starts and ended with the module."""
+    if not WINDOWS:
+        yield None
+        return
+    import windows_target
+    windows_target.begin(lambda: tmp_path_factory.mktemp("windows"))
+    yield windows_target
+    windows_target.end()
 
 
 @pytest.fixture

@@ -5,8 +5,9 @@ import json
 import pytest
 
 from zelvo_harness import BUILD, Chromium, chromium_missing, free_port, request, site, wait_listening, write_registry
+from zelvo_harness import linux_only
 
-pytestmark = pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing()))
+pytestmark = [pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing())), linux_only("the browser runs start the Linux launcher")]
 
 PAGE = """<!doctype html><meta charset="utf-8"><title>Sitio ajeno</title><p id="estado">esperando</p>
 <script>

@@ -11,8 +11,9 @@ import pytest
 
 from vexa_bridge import VexaBridge
 from zelvo_harness import ROOT, STAGE, Chromium, chromium_missing, run_request
+from zelvo_harness import linux_only
 
-pytestmark = pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing()))
+pytestmark = [pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing())), linux_only("the browser runs start the Linux launcher")]
 
 
 def test_card_page_shows_holder_and_images(pcscd, tmp_path):

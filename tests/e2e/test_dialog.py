@@ -9,6 +9,9 @@ from dialog_cases import (AUTH, BAD_ARGUMENTS, BROWSER, INVALID_PIN_IDS, INVALID
                           TITLES, title)
 from xdisplay import DIALOG, dialog_env
 from zelvo_harness import WAIT
+from zelvo_harness import linux_only
+
+pytestmark = linux_only("the GTK dialogs (test_dialog_win32.py has the Windows ones)")
 
 RUNS = [
     # Browser: sorted, with the default among them; the first entry and no TLS at once.

@@ -5,6 +5,9 @@ import subprocess
 import pytest
 
 from dialog_cases import CONSENT, CONSENT_SITE, CONSENT_WAYS, TITLES
+from zelvo_harness import linux_only
+
+pytestmark = linux_only("the GTK consent window (test_dialog_win32.py has the Windows one)")
 
 
 def open_consent(xdisplay, dialogs, origin=CONSENT_SITE):

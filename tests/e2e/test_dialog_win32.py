@@ -14,6 +14,9 @@ from dialog_cases import (AUTH, BAD_ARGUMENTS, BROWSER, CONSENT, CONSENT_WAYS, I
                           MESSAGE_RUNS, PIN_RUNS, TITLES, title)
 from xdisplay import XDisplay
 from zelvo_harness import ROOT, WAIT, wait_for
+from zelvo_harness import windows_only
+
+pytestmark = windows_only("a Windows program under Wine")
 
 STAGE = Path(os.environ.get("ZELVO_WINDOWS_STAGE", ROOT / "build-windows-x64" / "stage"))
 EXE = STAGE / "zelvo-dialog.exe"

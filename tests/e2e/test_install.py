@@ -17,6 +17,9 @@ import pytest
 
 from signing_support import MARKER, PLUGIN, WRAPPER_JAR, read_only_available, sample_pdf
 from zelvo_harness import BUILD, ROOT, echo_request, free_port, request, run_request, session, talk
+from zelvo_harness import linux_only
+
+pytestmark = linux_only("the installation in a folder and the desktop's URL handler")
 
 
 

@@ -18,6 +18,9 @@ import pytest
 from zelvo_harness import (BASEKEY, BOX, BUILD, JVM_ENV, ROOT, STAGE, WAIT, closed_code, connect, free_port,
                            raw_upgrade, request, run_async, server_config, session, stopped_while_talking, talk,
                            write_registry)
+from zelvo_harness import linux_only
+
+pytestmark = linux_only("a Java runtime: none exists for Windows on these machines")
 
 JAVA = STAGE / "java"
 SDK, ECHO, TESTS, NONATIVES = (JAVA / n for n in ("zelvo-sdk.jar", "zelvo-echo.jar", "zelvo-java-tests.jar",

@@ -9,11 +9,12 @@ import shutil
 
 import pytest
 
-from zelvo_harness import STAGE, b64json, request
+from zelvo_harness import EXE, STAGE, WINDOWS, b64json, host_path, linux_only, request
 
 PROMPT = "Presione una tecla para terminar ..."
 NO_MATCH = "Petición no encontrada para los parámetros dados"
 STARTED = "¡Launcher iniciado correctamente!"
+SEP = "\\" if WINDOWS else "/"  # what the launcher appends to a log folder without one
 LINE = re.compile(r"^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) "
                   r"(FATAL|ERROR|WARN |INFO |DEBUG|VERB ) \[(\d+)\] \[([A-Za-z_][A-Za-z0-9_:]*)@(\d+)\] (.*)$")
 
@@ -29,9 +30,9 @@ def day_log_name():
 def program_copy(tmp_path):
     """A copy of conlaunch in a folder of its own, with a configuration beside it."""
     (tmp_path / "prog").mkdir()
-    shutil.copy2(STAGE / "conlaunch", tmp_path / "prog" / "conlaunch")
+    shutil.copy2(STAGE / ("conlaunch" + EXE), tmp_path / "prog" / ("conlaunch" + EXE))
     (tmp_path / "prog" / "application.config").write_text("{}", encoding="utf-8")
-    return tmp_path / "prog" / "conlaunch"
+    return tmp_path / "prog" / ("conlaunch" + EXE)
 
 
 # ---- application.config ----
@@ -118,16 +119,18 @@ def test_check_requests_are_accepted_by_their_rules(launcher_factory, program, a
 SMALL_STACK = ["sh", "-c", 'ulimit -s 1024 && exec "$0" "$@"']
 
 
-@pytest.mark.parametrize("prefix", [(), SMALL_STACK], ids=["stack", "1-MiB-stack"])
+@pytest.mark.parametrize("prefix", [(), pytest.param(SMALL_STACK, marks=linux_only("ulimit"))],
+                         ids=["stack", "1-MiB-stack"])
 def test_json_nested_too_deep_is_refused_without_a_crash(launcher_factory, prefix):
-    """100,000 nested objects in the configuration, and as many as one argument
-    can hold (Linux takes up to 128 KiB) in a request."""
+    """100,000 nested objects in the configuration, and about as many as one
+    argument can hold in a request (Linux takes up to 128 KiB, Windows a command
+    line of 32,767 characters)."""
     l = launcher_factory(prefix=prefix)
     l.write_config(nested(100000))
     code, _, err = l.run(check())
     assert code == 1 and "Error en aplicación: La información de configuración del aplicativo tiene errores." in err
-    l.write_config({"log": {"level": "4", "directory": str(l.logdir)}})
-    code, _, err = l.run("zelvo://run/" + base64.b64encode(nested(16000).encode()).decode())
+    l.write_config({"log": {"level": "4", "directory": host_path(l.logdir)}})
+    code, _, err = l.run("zelvo://run/" + base64.b64encode(nested(3000 if WINDOWS else 16000).encode()).decode())
     assert code == 1, err
     log = l.log_text()
     assert "no tiene un formato json válido. tiene más de 64 niveles de anidamiento" in log
@@ -149,7 +152,7 @@ def test_every_log_line_has_the_record_format_and_runs_append_to_the_day_file(la
     code, out, _ = l.run(check())
     assert code == 0
     path = l.logdir / day_log_name()
-    assert "Iniciando aplicativo con nivel 6 en archivo %s\n" % path in out
+    assert "Iniciando aplicativo con nivel 6 en archivo %s\n" % host_path(path) in out.replace("\r\n", "\n")
     lines = log_lines(path)
     assert lines
     for line in lines:
@@ -182,7 +185,7 @@ def test_every_log_line_has_the_record_format_and_runs_append_to_the_day_file(la
 ])
 def test_the_level_filters_records(launcher_factory, level, shown, present, absent):
     l = launcher_factory()
-    l.write_config({"log": dict({"directory": str(l.logdir)}, **({} if level is None else {"level": level}))})
+    l.write_config({"log": dict({"directory": host_path(l.logdir)}, **({} if level is None else {"level": level}))})
     code, out, _ = l.run(check())
     assert code == 0 and ("Iniciando aplicativo con nivel %d en archivo " % shown) in out
     path = l.logdir / day_log_name()
@@ -194,27 +197,34 @@ def test_the_level_filters_records(launcher_factory, level, shown, present, abse
 
 def test_a_log_directory_without_separator_gets_one_and_a_missing_one_is_not_created(launcher_factory):
     l = launcher_factory()
-    l.write_config({"log": {"level": "4", "directory": str(l.logdir)}})
+    l.write_config({"log": {"level": "4", "directory": host_path(l.logdir)}})
     code, out, _ = l.run(check())
-    assert code == 0 and ("en archivo %s/%s" % (l.logdir, day_log_name())) in out
+    assert code == 0 and ("en archivo %s%s%s" % (host_path(l.logdir), SEP, day_log_name())) in out
     assert (l.logdir / day_log_name()).exists()
 
     # A folder that does not exist is not created: the records are lost.
     missing = l.workdir / "no-existe" / "logs"
-    l.write_config({"log": {"directory": str(missing) + "/"}})
+    l.write_config({"log": {"directory": host_path(missing) + "/"}})
     code, out, err = l.run(check())
     assert code == 0 and STARTED in err, "the program runs on without its log"
-    assert ("en archivo %s/%s" % (missing, day_log_name())) in out
+    assert ("en archivo %s/%s" % (host_path(missing), day_log_name())) in out
     assert not (l.workdir / "no-existe").exists()
 
 
 def test_without_log_settings_the_log_lies_beside_the_program(launcher_factory, tmp_path):
+    """Beside the program on Linux when it may write there; on Windows in the
+    user's %LOCALAPPDATA%\\Zelvo (an installed program's folder is not the user's)."""
     l = launcher_factory(config={})
     l.write_config("{}")
     l.program = program_copy(tmp_path)
     code, out, _ = l.run(check())
     assert code == 0
-    path = tmp_path / "prog" / day_log_name()
-    assert "Iniciando aplicativo con nivel 4 en archivo %s\n" % path in out
+    if WINDOWS:
+        import windows_target
+        path = windows_target.session().user_folder("Local") / "Zelvo" / day_log_name()
+        shown = "C:\\users\\%s\\AppData\\Local\\Zelvo\\%s" % (windows_target.session().user, day_log_name())
+    else:
+        path = shown = tmp_path / "prog" / day_log_name()
+    assert "Iniciando aplicativo con nivel 4 en archivo %s\n" % shown in out.replace("\r\n", "\n")
     text = "\n".join(log_lines(path))
     assert "Petición para realizar verificación de componentes" in text and " VERB  [" not in text

@@ -10,8 +10,9 @@ import socket
 import pytest
 
 from zelvo_harness import ROOT, WAIT, Chromium, chromium_missing, echo_request, free_port, site, upgrade_head
+from zelvo_harness import linux_only
 
-pytestmark = pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing()))
+pytestmark = [pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing())), linux_only("the page client's browser runs start the Linux launcher")]
 
 PAGE = '<!doctype html><meta charset="utf-8"><title>Trámites</title><script src="zelvo.js"></script>'
 

@@ -11,6 +11,9 @@ import pytest
 import mrtd_terminal as term
 import pcsc_client  # tools/virtual-card, put on the path by conftest
 from zelvo_harness import ROOT
+from zelvo_harness import linux_only
+
+pytestmark = linux_only("the simulated card itself, whatever build reads it")
 
 CARD_DIR = ROOT / "tools" / "virtual-card"
 PKI_AID = bytes.fromhex("A0000000770100700A1000F100000100")

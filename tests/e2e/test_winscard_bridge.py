@@ -11,12 +11,15 @@ import pytest
 import pcsc_fixture
 import wine_pcsc
 from wine_pcsc import (SCARD_E_INSUFFICIENT_BUFFER, SCARD_E_NO_READERS_AVAILABLE, SCARD_E_NO_SMARTCARD,
-                       SCARD_W_REMOVED_CARD, ProbeRun, WinePrefix)
+                       SCARD_W_REMOVED_CARD, ProbeRun)
+from wine import WinePrefix
 from zelvo_harness import ROOT, WAIT
+from zelvo_harness import windows_only
 
 BRIDGE = wine_pcsc.bridge_dir()
 MISSING = wine_pcsc.missing(BRIDGE)
-pytestmark = pytest.mark.skipif(MISSING is not None, reason=str(MISSING))
+pytestmark = [pytest.mark.skipif(MISSING is not None, reason=str(MISSING)),
+              windows_only("a Windows program under Wine")]
 
 CLIENT = ROOT / "tools" / "virtual-card" / "pcsc_client.py"
 LDS_SELECT = "00A4040C07A0000002471001"
@@ -27,8 +30,7 @@ MRZ_ANSWER_LENGTH = 95
 
 @pytest.fixture(scope="module")
 def wine(tmp_path_factory):
-    prefix = WinePrefix(tmp_path_factory.mktemp("wine") / "prefix")
-    prefix.start()
+    prefix = WinePrefix(tmp_path_factory.mktemp("wine") / "prefix").start()
     yield prefix
     prefix.stop()
 
@@ -43,7 +45,8 @@ def probe(wine, tmp_path):
     wine_pcsc.place_bridge(BRIDGE, folder)
 
     def run(reader, *args):
-        return ProbeRun(wine.run([folder / "pcsc_probe.exe"] + list(args), wine.pcsc_env(BRIDGE, reader.socket)))
+        return ProbeRun(wine.run(folder / "pcsc_probe.exe", *args,
+                                 env=wine_pcsc.pcsc_env(wine, BRIDGE, reader.socket), timeout=WAIT * 3))
     return run
 
 

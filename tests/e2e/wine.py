@@ -19,13 +19,15 @@ stopped by its pid; the server by `wineserver -k` of this prefix, then by its pi
 """
 import os
 import subprocess
+import time
 from pathlib import Path
 
 from zelvo_harness import Program, stop_process
 
 WINE_DIR = Path("/usr/lib/wine")
 WINE64 = WINE_DIR / "wine64"
-WINESERVER = WINE_DIR / "wineserver"
+# The wrapper script execs this one: started directly, its pid is the server's.
+WINESERVER = WINE_DIR / "wineserver64"
 # The first start of a prefix takes about ten seconds, more on a busy machine:
 # a wait, never a measure.
 SETUP_WAIT = 180.0
@@ -54,8 +56,11 @@ class WinePrefix:
             "WINEPREFIX": str(self.path),
             "WINEARCH": "win64",
             "WINEDEBUG": "-all",                # Wine's own chatter would mix with the programs' stderr
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no offer to install Mono or Gecko
+            # No offer to install Mono or Gecko, no desktop menu entries outside the test's folder.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         })
+        for name in ("WINEDLLPATH", "WINESERVER", "WINELOADER"):
+            self.env.pop(name, None)
         self.env.setdefault("LANG", "C.UTF-8")  # arguments pass to Windows as UTF-8 text
         self.server = None
 
@@ -69,6 +74,12 @@ class WinePrefix:
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
         try:
+            # A program started before the server listens would start a server of its own.
+            end = time.monotonic() + WAIT
+            while not self._server_ready():
+                if self.server.poll() is not None or time.monotonic() > end:
+                    raise WineError("wineserver did not start")
+                time.sleep(0.05)
             # With the display the programs will use: the desktop process started
             # here serves them all, and one started without a display can show no window.
             self._check(self.run("wineboot", "-i", timeout=SETUP_WAIT), "wineboot -i")
@@ -78,6 +89,22 @@ class WinePrefix:
             self.stop()
             raise
         return self
+
+    def _server_ready(self):
+        """True once the prefix's server listens. Upstream Wine keeps its socket under
+        /tmp/.wine-<uid>; Debian's under a random /tmp folder named in <prefix>/wineserver."""
+        try:
+            st = os.stat(self.path)
+        except OSError:
+            return False
+        folders = [Path("/tmp/.wine-%d" % os.getuid())]
+        try:
+            name = (self.path / "wineserver").read_text().strip()
+        except OSError:
+            name = ""
+        if name and "/" not in name and name not in (".", ".."):
+            folders.append(Path("/tmp") / name)
+        return any((f / ("server-%x-%x" % (st.st_dev, st.st_ino)) / "socket").exists() for f in folders)
 
     def stop(self):
         """Ends every program of the prefix and its server."""

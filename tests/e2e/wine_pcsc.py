@@ -8,37 +8,23 @@ bridge (tests/windows/winscard-bridge, built by the x86-64 Windows build into
     pcscbridge.dll.so  the Winelib bridge itself, found through WINEDLLPATH
     pcsc_probe.exe     a WinSCard client calling what the card plug-in calls
 
-    prefix = WinePrefix(tmp / "wine")      # own WINEPREFIX, own persistent wineserver
-    prefix.start()
-    env = prefix.pcsc_env(bridge_dir(build), reader.socket)
-    prefix.run([program, args...], env)
-    prefix.stop()                          # wineserver -k, the server by its pid, the prefix
+    prefix = wine.WinePrefix(tmp / "wine").start()   # own WINEPREFIX, own persistent wineserver
+    place_bridge(bridge_dir(build), program_folder)
+    prefix.run(program, *args, env=pcsc_env(prefix, bridge_dir(build), reader.socket))
+    prefix.stop()
 
 Wine's own winscard.dll (8.0) is a stub, so without the bridge every call fails."""
 import ctypes.util
 import os
 import re
 import shutil
-import subprocess
-import sys
-import tempfile
-import time
 from pathlib import Path
 
-from zelvo_harness import ROOT, WAIT
+from wine import WINE64, WINESERVER
+from zelvo_harness import ROOT
 
-sys.path.insert(0, str(ROOT / "tools" / "virtual-card"))
-from pcsc_fixture import stop_process  # noqa: E402
-
-WINE64 = Path("/usr/lib/wine/wine64")
-# The wineserver wrapper script execs this one: started directly, its pid is the server's.
-WINESERVER = Path("/usr/lib/wine/wineserver64")
 BESIDE_PROGRAM = ("winscard.dll", "pcscbridge.dll")
 BRIDGE_FILES = BESIDE_PROGRAM + ("pcscbridge.dll.so", "pcsc_probe.exe")
-# Creating a prefix copies about 700 MB: a wait, never a pass/fail time.
-BOOT_WAIT = WAIT * 15
-# No Mono or Gecko installers, no desktop menu entries outside the test's folder.
-QUIET_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 SCARD_E_INSUFFICIENT_BUFFER = 0x80100008
 SCARD_E_NO_SMARTCARD = 0x8010000C
@@ -73,96 +59,14 @@ def place_bridge(folder, program_dir):
         shutil.copy2(folder / name, Path(program_dir) / name)
 
 
-class WinePrefix:
-    """A WINEPREFIX of the test's own, served by a persistent wineserver it starts and stops.
-    The server runs first so that registry and file changes made by one program are seen
-    by the next. Wine is quiet unless ZELVO_WINEDEBUG gives a WINEDEBUG value."""
-
-    def __init__(self, path):
-        self.path = Path(path)
-        self.server = None
-
-    def env(self, overrides="", base=None):
-        env = dict(os.environ if base is None else base)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINEDLLPATH", "WINESERVER", "WINELOADER"):
-            env.pop(name, None)
-        env["WINEPREFIX"] = str(self.path)
-        env["WINEDEBUG"] = os.environ.get("ZELVO_WINEDEBUG", "-all")
-        env["WINEDLLOVERRIDES"] = ";".join(x for x in (overrides, QUIET_OVERRIDES) if x)
-        return env
-
-    def pcsc_env(self, folder, socket, base=None):
-        """Environment for a program beside which place_bridge put the bridge: WinSCard calls
-        reach the pcscd listening on `socket`."""
-        env = self.env("winscard=n", base)
-        env["WINEDLLPATH"] = str(folder)
-        env["PCSCLITE_CSOCK_NAME"] = str(socket)
-        return env
-
-    def _server_ready(self):
-        """True once the prefix's server listens. Upstream Wine keeps its socket under
-        /tmp/.wine-<uid>; Debian's under a random /tmp folder named in <prefix>/wineserver."""
-        st = os.stat(self.path)
-        folders = [Path("/tmp/.wine-%d" % os.getuid())]
-        try:
-            name = (self.path / "wineserver").read_text().strip()
-        except OSError:
-            name = ""
-        if name and "/" not in name and name not in (".", ".."):
-            folders.append(Path("/tmp") / name)
-        return any((f / ("server-%x-%x" % (st.st_dev, st.st_ino)) / "socket").exists() for f in folders)
-
-    def start(self):
-        self.path.mkdir(parents=True, exist_ok=True)
-        log = self.path.parent / "wineserver.log"
-        with open(log, "ab") as out:
-            self.server = subprocess.Popen([str(WINESERVER), "--foreground", "--persistent"], env=self.env(),
-                                           cwd=self.path.parent, stdin=subprocess.DEVNULL, stdout=out,
-                                           stderr=subprocess.STDOUT)
-        try:
-            # A program started before the socket exists would start a server of its own.
-            end = time.monotonic() + WAIT
-            while not self._server_ready():
-                if self.server.poll() is not None or time.monotonic() > end:
-                    raise RuntimeError("wineserver did not start: %s" % log.read_text(errors="replace")[-2000:])
-                time.sleep(0.05)
-            booted = self.run(["cmd", "/c", "exit"], self.env(), timeout=BOOT_WAIT)
-            if booted.returncode != 0:
-                raise RuntimeError("the prefix did not boot: %s" % booted.stderr.decode(errors="replace")[-2000:])
-        except BaseException:
-            self.stop()
-            raise
-        return self
-
-    def run(self, args, env, timeout=WAIT * 3):
-        """wine64 args...; a CompletedProcess with the output as bytes. The output goes through
-        files: the prefix's services, started by the first program, inherit its handles and
-        outlive it, so a pipe would never reach its end."""
-        with tempfile.TemporaryFile(dir=self.path.parent) as out, \
-                tempfile.TemporaryFile(dir=self.path.parent) as err:
-            proc = subprocess.Popen([str(WINE64)] + [str(a) for a in args], env=env, cwd=self.path.parent,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            try:
-                proc.wait(timeout)
-            except subprocess.TimeoutExpired:
-                stop_process(proc, 5)
-                raise
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(proc.args, proc.returncode, out.read(), err.read())
-
-    def stop(self):
-        """Ends every program of the prefix and its server, then removes the prefix."""
-        if self.server is not None:
-            if self.server.poll() is None:
-                try:
-                    subprocess.run([str(WINESERVER), "--kill"], env=self.env(), stdin=subprocess.DEVNULL,
-                                   capture_output=True, timeout=WAIT)
-                    self.server.wait(WAIT)
-                except subprocess.TimeoutExpired:
-                    stop_process(self.server, 5)
-            self.server = None
-        shutil.rmtree(self.path, ignore_errors=True)
+def pcsc_env(prefix, folder, socket, env=None):
+    """The environment of a program beside which place_bridge put the bridge, in
+    `prefix` (a wine.WinePrefix): its WinSCard calls reach the pcscd listening on `socket`."""
+    env = prefix.environment(env)
+    env["WINEDLLOVERRIDES"] = "winscard=n;" + env.get("WINEDLLOVERRIDES", "")
+    env["WINEDLLPATH"] = str(folder)
+    env["PCSCLITE_CSOCK_NAME"] = str(socket)
+    return env
 
 
 class ProbeRun:

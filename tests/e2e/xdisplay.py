@@ -132,6 +132,10 @@ class XDisplay:
 
     def _send_protocol(self, window, protocol):
         x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        # A window gone meanwhile is a BadWindow error, which Xlib's own handler
+        # answers by ending the process: the test's, here.
+        x11.XSetErrorHandler.argtypes = [_X_ERROR_HANDLER]
+        x11.XSetErrorHandler(_ignore_x_errors)
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XInternAtom.restype = ctypes.c_ulong
         x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
@@ -150,6 +154,10 @@ class XDisplay:
 
     def dialog(self, *args, program=DIALOG):
         return DialogProcess(self, [str(program), *args])
+
+
+_X_ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+_ignore_x_errors = _X_ERROR_HANDLER(lambda display, event: 0)
 
 
 class _XClientMessageEvent(ctypes.Structure):

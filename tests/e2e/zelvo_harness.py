@@ -28,6 +28,12 @@ SANITIZE = os.environ.get("ZELVO_SANITIZE", "0") in ("1", "ON", "TRUE", "true")
 # Slow start-up under the sanitizers: waits only, never pass/fail timing.
 WAIT = 60.0 if SANITIZE else 20.0
 ORIGIN = "http://localhost"
+# Which build the tests start: "linux" (the default) or "windows" (the x86-64
+# Windows build under wine64, see windows_target.py).
+TARGET = os.environ.get("ZELVO_TARGET", "linux")
+WINDOWS = TARGET == "windows"
+EXE = ".exe" if WINDOWS else ""
+LIBRARY = ".dll" if WINDOWS else ".so"
 BASEKEY = "SOFTWARE\\Zelvo\\"
 BOX = "Error en aplicación: "
 # The JVM handles SIGSEGV itself (null checks, safepoints) and keeps memory the
@@ -143,12 +149,35 @@ def wait_listening(port, proc=None, timeout=WAIT, address="127.0.0.1"):
     return wait_for(listening, timeout) and (proc is None or proc.poll() is None)
 
 
+def host_path(path):
+    """A file name as the program under test spells it: on Windows the Z: drive
+    through which Wine shows the Linux file system."""
+    if not WINDOWS:
+        return str(path)
+    return "Z:" + str(Path(path).absolute()).replace("/", "\\")
+
+
+def linux_only(reason):
+    """Marks a test (or, as pytestmark, a module) that means nothing on Windows."""
+    import pytest
+    return pytest.mark.skipif(WINDOWS, reason="solo Linux: " + reason)
+
+
+def windows_only(reason):
+    import pytest
+    return pytest.mark.skipif(not WINDOWS, reason="solo Windows: " + reason)
+
+
 def write_registry(path, keys):
-    """keys: {"SOFTWARE\\Zelvo\\echo": {"RuntimeLib": "/x.so"}} -> a .reg file."""
+    """keys: {"SOFTWARE\\Zelvo\\echo": {"RuntimeLib": "/x.so"}} -> a .reg file, the
+    machine's registry for a Launcher given it (on Windows imported into the
+    prefix in place of the keys earlier tests wrote). A value that is a Path is
+    written as the program under test spells it (host_path)."""
     lines = ["Windows Registry Editor Version 5.00", ""]
     for key, values in keys.items():
         lines.append("[HKEY_LOCAL_MACHINE\\%s]" % key)
         for name, data in values.items():
+            data = host_path(data) if isinstance(data, Path) else data
             esc = data.replace("\\", "\\\\").replace('"', '\\"')
             lines.append('"%s"="%s"' % (name, esc) if name != "@" else '@="%s"' % esc)
         lines.append("")
@@ -157,6 +186,9 @@ def write_registry(path, keys):
 
 
 def fixture(name):
+    """A plug-in of tests/fixtures; "x.so" names x.dll in the Windows build."""
+    if WINDOWS and name.endswith(".so"):
+        name = name[:-3] + ".dll"
     path = FIXTURES / name
     assert path.exists(), "fixture missing: %s (build tests/fixtures)" % path
     return path
@@ -164,7 +196,8 @@ def fixture(name):
 
 def plugin_registry(path, runtime_lib, name="echo"):
     """A registry file naming `runtime_lib` as it stands for basekey + name."""
-    return write_registry(path, {BASEKEY + name: {"RuntimeLib": str(runtime_lib)}})
+    lib = runtime_lib if isinstance(runtime_lib, Path) else str(runtime_lib)
+    return write_registry(path, {BASEKEY + name: {"RuntimeLib": lib}})
 
 
 def server_config(port, idletimeout="0", **extra):
@@ -195,13 +228,15 @@ class Launcher:
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.logdir = self.workdir / "logs"
         self.logdir.mkdir(exist_ok=True)
-        self.program = STAGE / program
+        # A name of the stage's programs, or a path as it stands.
+        self.program = program if isinstance(program, Path) else STAGE / (program + EXE)
+        self.registry = registry
         self.prefix, self.to_files = list(prefix), to_files
         self.proc = None
         self.port = int(config["port"]) if config and str(config.get("port", "")).isdigit() else None
         if config is not None:
             cfg = dict(config)
-            cfg.setdefault("log", {"level": "6", "directory": str(self.logdir)})
+            cfg.setdefault("log", {"level": "6", "directory": host_path(self.logdir)})
             # The tests' pages name themselves "http://localhost"; the site permission has tests of its own.
             cfg.setdefault("allowedorigins", ["http://localhost"])
             (self.workdir / "application.config").write_text(json.dumps(cfg), encoding="utf-8")
@@ -218,12 +253,17 @@ class Launcher:
             self.env.setdefault("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0")
         if env:
             self.env.update(env)
+        # What the test itself asked for, for the Windows side (which starts from Wine's environment).
+        self.extra_env = dict(env or {})
 
     def start(self, argument, *extra):
         return self.start_argv(argument, *extra)
 
     def start_argv(self, *words):
         """Starts the program with exactly these arguments (also none)."""
+        if WINDOWS:
+            import windows_target
+            return windows_target.start(self, words)
         out = err = subprocess.PIPE
         if self.to_files:
             out, err = open(self.workdir / "stdout.txt", "wb"), open(self.workdir / "stderr.txt", "wb")
@@ -260,6 +300,9 @@ class Launcher:
 
     def wait(self, timeout=WAIT):
         """Answers the console build's closing prompt; (exit code, stdout, stderr) at the end."""
+        if WINDOWS:
+            import windows_target
+            return windows_target.wait(self, timeout)
         try:
             self.proc.stdin.write(b"\n")
             self.proc.stdin.flush()
@@ -278,6 +321,21 @@ class Launcher:
 
     def log_text(self):
         return "".join(p.read_text(encoding="utf-8", errors="replace") for p in sorted(self.logdir.glob("*.log")))
+
+    def terminate(self):
+        """Asks the launcher to stop as the system would: SIGTERM here, "taskkill
+        /pid" (the close message to its windows) on Windows."""
+        if WINDOWS:
+            import windows_target
+            return windows_target.terminate(self)
+        os.kill(self.proc.pid, signal.SIGTERM)
+
+    def config_dir(self):
+        """The user's folder of remembered decisions as the launcher sees it."""
+        if WINDOWS:
+            import windows_target
+            return windows_target.session().user_folder("Roaming") / "Zelvo"
+        return self.workdir / "config" / "zelvo"
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -493,44 +551,66 @@ def make_certificate(folder, password=None):
 # ---- stand-ins for the programs the launcher and the plug-ins start ----
 
 STANDIN = '''#!/usr/bin/python3
-# Stand-in program: records its arguments, answers as its answers file says for
-# its first argument (the dialog kind): [exit code, standard output].
-import json, os, sys
-with open(%r, "a", encoding="utf-8") as f:
-    f.write(json.dumps(sys.argv[1:]) + "\\n")
-answers = json.load(open(%r, encoding="utf-8")) if os.path.exists(%r) else {}
-code, out = answers.get(sys.argv[1] if len(sys.argv) > 1 else "", [0, ""])
-sys.stdout.write(out)
-sys.exit(code)
+# Stand-in program: records its start, answers as its answers file says for its
+# first argument (the dialog kind). The twin of tests/windows/standin/standin.cpp:
+#   NAME.calls    {"args": [...], "pid": N} a line
+#   NAME.answers  "KIND\\tEXIT\\tOUTPUT-IN-HEX\\tDELAY-MS" lines; a negative delay never answers
+import json, os, sys, time
+base = os.path.abspath(sys.argv[0])
+with open(base + ".calls", "a", encoding="utf-8") as f:
+    f.write(json.dumps({"args": sys.argv[1:], "pid": os.getpid()}) + "\\n")
+kind = sys.argv[1] if len(sys.argv) > 1 else ""
+lines = open(base + ".answers", encoding="utf-8").read().splitlines() if os.path.exists(base + ".answers") else []
+for line in lines:
+    name, code, out, delay = (line.split("\\t") + ["", "", ""])[:4]
+    if name != kind:
+        continue
+    delay = int(delay or "0")
+    while delay < 0:
+        time.sleep(3600)
+    time.sleep(delay / 1000)
+    sys.stdout.buffer.write(bytes.fromhex(out))
+    sys.exit(int(code or "0"))
 '''
 
 
 class StandIn:
     """A scripted program at `path` (for ZELVO_DIALOG, a browser command or
-    xdg-open): `answer(kind, code, out)` sets what it answers when its first
-    argument is `kind`; `calls()` gives the argument lists it was started with."""
+    xdg-open): `answer(kind, code, out, delay)` sets what it answers when its first
+    argument is `kind` (after `delay` seconds; None: never); `calls()` gives the
+    argument lists it was started with, `records()` the whole records. On Windows
+    it is tests/windows' standin.exe copied to `path`.exe."""
 
     def __init__(self, path):
-        self.program = Path(path)
-        self.program.parent.mkdir(parents=True, exist_ok=True)
-        self.record = self.program.with_suffix(".calls")
-        self.answers_file = self.program.with_suffix(".answers")
+        path = Path(path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        self.record = Path(str(path) + ".calls")
+        self.answers_file = Path(str(path) + ".answers")
         self.answers = {}
-        self.program.write_text(STANDIN % (str(self.record), str(self.answers_file), str(self.answers_file)),
-                                encoding="utf-8")
-        self.program.chmod(0o755)
-        self.env = {"ZELVO_DIALOG": str(self.program)}
+        if WINDOWS:
+            self.program = Path(str(path) + ".exe")
+            shutil.copy2(BUILD / "tests" / "windows" / "standin.exe", self.program)
+        else:
+            self.program = path
+            self.program.write_text(STANDIN, encoding="utf-8")
+            self.program.chmod(0o755)
+        self.env = {"ZELVO_DIALOG": host_path(self.program)}
 
-    def answer(self, kind, code, out=""):
-        self.answers[kind] = [code, out]
-        self.answers_file.write_text(json.dumps(self.answers), encoding="utf-8")
+    def answer(self, kind, code, out="", delay=0):
+        self.answers[kind] = (code, out, -1 if delay is None else int(delay * 1000))
+        self.answers_file.write_text("".join("%s\t%d\t%s\t%d\n" % (k, c, o.encode("utf-8").hex(), d)
+                                             for k, (c, o, d) in self.answers.items()), encoding="utf-8")
         return self
 
-    def calls(self, expected=0, timeout=WAIT):
-        """The recorded calls, once there are at least `expected` of them (or the wait ends)."""
+    def records(self, expected=0, timeout=WAIT):
+        """The recorded starts, once there are at least `expected` of them (or the wait ends)."""
         lines = lambda: self.record.read_text(encoding="utf-8").splitlines() if self.record.exists() else []  # noqa
         wait_for(lambda: len(lines()) >= expected, timeout if expected else 0)
         return [json.loads(x) for x in lines() if x]
+
+    def calls(self, expected=0, timeout=WAIT):
+        """The argument lists of the recorded starts (see records)."""
+        return [r["args"] for r in self.records(expected, timeout)]
 
 
 # ---- headless Chromium ----

@@ -34,6 +34,9 @@ std::string homeDir();
 // The temporary folder, without a trailing separator.
 std::string tempDir();
 
+// This process's id as the system numbers it.
+unsigned long currentProcessId();
+
 // The environment, in UTF-8; none when the variable is not set.
 std::optional<std::string> getEnv(const std::string& name);
 bool setEnv(const std::string& name, const std::string& value);

@@ -1,0 +1,164 @@
+"""The Windows side of the end-to-end harness (ZELVO_TARGET=windows): the same
+tests start the x86-64 Windows build under wine64 instead of the Linux build.
+
+Each test module gets one session, made when its first launcher starts: a
+private X display (Xvfb: the launcher's hidden stop window and its message boxes
+are real windows, as on Windows, so that "taskkill /pid" reaches it and a box
+can be found and closed) and a Wine prefix with its own persistent server. Tests
+in a module run one after another; between launchers the harness puts back the
+machine's state a Linux run has per launcher anyway: the registry keys the tests
+write, and the user's Zelvo folders (logs, remembered decisions).
+
+A launcher's message boxes are closed as they appear (the launcher waits on
+them as a user's would); their captions are kept in `launcher.boxes` and the
+text, as on Linux, is the "caption: text" line on its standard error."""
+import getpass
+import re
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+from wine import WinePrefix
+from xdisplay import XDisplay
+from zelvo_harness import WAIT, host_path, stop_process
+
+# The keys a test's registry may hold: removed before each launcher starts.
+OWN_KEYS = ("SOFTWARE\\Zelvo", "SOFTWARE\\Clients\\StartMenuInternet", "SOFTWARE\\JavaSoft")
+
+_make_folder = None
+_session = None
+
+
+class WindowsSession:
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        self.display = XDisplay()
+        try:
+            self.prefix = WinePrefix(self.folder / "prefix", env=self.display.env).start()
+        except BaseException:
+            self.display.stop()
+            raise
+        self.user = getpass.getuser()
+
+    def stop(self):
+        try:
+            self.prefix.stop()
+        finally:
+            self.display.stop()
+
+    def user_folder(self, kind):
+        """A folder of the user's profile in the prefix: "Roaming" (%APPDATA%) or "Local"."""
+        return self.prefix.path / "drive_c" / "users" / self.user / "AppData" / kind
+
+    def reset_user_state(self):
+        for kind in ("Roaming", "Local"):
+            shutil.rmtree(self.user_folder(kind) / "Zelvo", ignore_errors=True)
+
+    def import_registry(self, reg_file, folder):
+        """Puts the test's registry file (write_registry) in place of what earlier
+        tests wrote. regedit reads version 5 files as UTF-16."""
+        text = ["Windows Registry Editor Version 5.00", ""]
+        text += ["[-HKEY_LOCAL_MACHINE\\%s]" % key for key in OWN_KEYS] + [""]
+        if reg_file is not None and Path(reg_file).exists():
+            lines = Path(reg_file).read_text(encoding="utf-8").splitlines()
+            text += [l for l in lines if not l.startswith("Windows Registry Editor")]
+        target = Path(folder) / "registry-import.reg"
+        target.write_bytes("\r\n".join(text + [""]).encode("utf-16"))
+        done = self.prefix.run("regedit", "/S", host_path(target))
+        assert done.returncode == 0, done.stderr
+
+    def windows_of(self, pid):
+        """The visible X windows of the Unix process `pid` (a Windows program under Wine)."""
+        out = self.display.xdotool("search", "--onlyvisible", "--pid", str(pid), "--name", ".*")
+        return [int(w) for w in out.split()]
+
+
+def begin(make_folder):
+    """A module begins: `make_folder()` gives the session's folder when one is needed."""
+    global _make_folder
+    _make_folder = make_folder
+
+
+def end():
+    global _session, _make_folder
+    if _session is not None:
+        _session.stop()
+    _session, _make_folder = None, None
+
+
+def session():
+    global _session
+    if _session is None:
+        assert _make_folder is not None, "the conftest's windows_session fixture did not run"
+        _session = WindowsSession(_make_folder())
+    return _session
+
+
+def start(launcher, words):
+    """Starts `launcher` (a zelvo_harness.Launcher) with exactly `words` under wine64."""
+    s = session()
+    s.reset_user_state()
+    s.import_registry(launcher.registry, launcher.workdir)
+    env = s.prefix.environment({k: v for k, v in launcher.extra_env.items()})
+    launcher.boxes = []
+    # Files, not pipes: a Wine service started meanwhile would inherit a pipe and
+    # keep it open after the program has ended.
+    out, err = open(launcher.workdir / "stdout.txt", "wb"), open(launcher.workdir / "stderr.txt", "wb")
+    try:
+        launcher.proc = subprocess.Popen(s.prefix.command(launcher.program, *words), cwd=launcher.workdir, env=env,
+                                         stdin=subprocess.PIPE, stdout=out, stderr=err)
+    finally:
+        out.close()
+        err.close()
+    return launcher
+
+
+def close_boxes(launcher):
+    """Closes the message boxes the launcher shows now; their captions go to launcher.boxes."""
+    s = session()
+    for window in s.windows_of(launcher.proc.pid):
+        name = s.display.xdotool("getwindowname", str(window)).strip()
+        if name not in launcher.boxes:
+            launcher.boxes.append(name)
+        s.display.close_window(window)
+
+
+def wait(launcher, timeout=WAIT):
+    """As Launcher.wait: answers the closing prompt, closes message boxes while
+    the launcher runs; (exit code, stdout, stderr) at its end."""
+    try:
+        launcher.proc.stdin.write(b"\n")
+        launcher.proc.stdin.flush()
+        launcher.proc.stdin.close()
+    except (BrokenPipeError, OSError, ValueError):
+        pass
+    end = time.monotonic() + timeout
+    while launcher.proc.poll() is None:
+        close_boxes(launcher)
+        if time.monotonic() > end:
+            stop_process(launcher.proc)
+            raise subprocess.TimeoutExpired(launcher.proc.args, timeout)
+        time.sleep(0.2)
+    out, err = ((launcher.workdir / n).read_bytes() for n in ("stdout.txt", "stderr.txt"))
+    return launcher.proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+
+def windows_pid(launcher, timeout=WAIT):
+    """The launcher's Windows process id, from its first log record."""
+    found = []
+
+    def read():
+        m = re.search(r"\(proceso (\d+)\)", launcher.log_text())
+        if m:
+            found.append(int(m.group(1)))
+        return bool(found)
+    from zelvo_harness import wait_for
+    assert wait_for(read, timeout), "the launcher logged no process id"
+    return found[0]
+
+
+def terminate(launcher):
+    """taskkill /pid N without /f: the close message to the launcher's top-level windows."""
+    done = session().prefix.run("taskkill", "/pid", str(windows_pid(launcher)))
+    assert done.returncode == 0, done.stdout + done.stderr
