@@ -1,4 +1,5 @@
-// The card page: one connection to the launcher (zelvo.js), one command, one JSON reply.
+// The card page: one connection to the launcher (zelvo.js), one command, one JSON reply,
+// each time the user presses "Leer tarjeta" and never otherwise.
 "use strict";
 
 (function () {
@@ -139,7 +140,7 @@
   document.addEventListener("DOMContentLoaded", () => {
     const where = endpoint();
     $("endpoint").textContent = where ? "Lanzador: " + describe(where) : "";
+    // Only the user's click reads the card: no address, however it was reached, does.
     $("read").addEventListener("click", read);
-    if (new URLSearchParams(location.search).get("auto") === "1") read();
   });
 })();

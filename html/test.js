@@ -1,6 +1,7 @@
 // Test page of the bridge: it reads its parameters (Base64 of a JSON object with
 // "port", "use_ssl" and "idletimeout") after "?", connects to the launcher on
-// this computer through zelvo.js and shows every answer it gets.
+// this computer through zelvo.js when the user presses "Conectar", and shows
+// every answer it gets.
 (function () {
   "use strict";
 
@@ -126,7 +127,6 @@
     lector.readAsArrayBuffer(archivo);
   });
 
-  // Opened by the launcher with its parameters: connect at once, before its
-  // idle time-out ends the wait.
-  if (window.location.search.length > 1) conectar();
+  // Nothing happens before the user presses "Conectar": another site that sends the
+  // browser here cannot make this page act.
 })();

@@ -7,9 +7,12 @@
 //   conexion.close();
 //
 // connect() opens zelvo://run/<Base64 of the request as compact JSON> in a hidden frame
-// (the browser hands it to the launcher), waits until the launcher listens on
-// localhost:PORT or the time limit passes, then connects ws://localhost:PORT/ (wss:// with
-// TLS). Without a request it only connects (the launcher's own pages). Every failure is a ZelvoError whose message is Spanish text a
+// (the browser hands it to the launcher; verb "test" for the test application), waits until
+// the launcher listens on localhost:PORT or the time limit passes, then connects
+// ws://localhost:PORT/ (wss:// with TLS). While the launcher listens but refuses the socket
+// (its user is still deciding whether this site may use it) it tries again, so that an
+// answer that takes a minute still connects the page. Without a request it only connects
+// (the launcher's own pages). Every failure is a ZelvoError whose message is Spanish text a
 // page may show as it is, and whose code says which failure it was.
 (function (global) {
   "use strict";
@@ -26,7 +29,12 @@
 
   const DEFAULT_PORT = "8765";
   const DEFAULT_TIMEOUT_MS = 30000;
+  // Longer than the launcher's consent window stays open (60 s).
+  const DEFAULT_BUSY_TIMEOUT_MS = 90000;
   const RETRY_MS = 500;
+  const REFUSED_RETRY_MS = 1000;
+  const WAITING_MS = 2000;
+  const VERBS = ["run", "test"];
 
   class ZelvoError extends Error {
     constructor(code, detail, closeCode) {
@@ -80,12 +88,21 @@
     const ssl = o.ssl !== undefined ? isTrue(o.ssl) : isTrue(request && request.use_ssl);
     const host = o.host || "localhost";
     const timeout = Number(o.timeout !== undefined ? o.timeout : DEFAULT_TIMEOUT_MS);
-    if (!(timeout > 0)) throw new ZelvoError("bad-request", "el tiempo de espera no es válido");
+    const busyTimeout = Number(o.busyTimeout !== undefined ? o.busyTimeout : DEFAULT_BUSY_TIMEOUT_MS);
+    if (!(timeout > 0) || !(busyTimeout > 0)) throw new ZelvoError("bad-request", "el tiempo de espera no es válido");
+    const verb = o.verb !== undefined ? o.verb : "run";
+    if (VERBS.indexOf(verb) < 0) throw new ZelvoError("bad-request", "la orden «" + verb + "» no existe");
+    if (o.onWaiting !== undefined && typeof o.onWaiting !== "function") {
+      throw new ZelvoError("bad-request", "onWaiting no es una función");
+    }
     const authority = (host.indexOf(":") >= 0 && host[0] !== "[" ? "[" + host + "]" : host) + ":" + port;
     return {
       socketUrl: (ssl ? "wss://" : "ws://") + authority + "/",
       pageUrl: (ssl ? "https://" : "http://") + authority + "/",
       timeout: timeout,
+      busyTimeout: busyTimeout,
+      verb: verb,
+      onWaiting: o.onWaiting,
     };
   }
 
@@ -182,20 +199,50 @@
   }
 
   // Starts the launcher with `request` (unless it is null) and connects to it.
-  // options: port (default the request's port, else 8765), ssl (default the request's
-  // use_ssl), host ("localhost"), timeout (milliseconds, default 30000).
+  // options: verb ("run", or "test" for the test application), port (default the
+  // request's port, else 8765), ssl (default the request's use_ssl), host ("localhost"),
+  // timeout (milliseconds to wait for the launcher to listen, default 30000), busyTimeout
+  // (milliseconds to go on trying while it listens but refuses the page, default 90000),
+  // onWaiting (called once when the launcher does not listen 2 s after the launch: the
+  // browser may be asking the user whether to open Zelvo).
   async function connect(request, options) {
     const s = settings(request, options);
-    if (request !== null && request !== undefined) launch(requestUrl(request, "run"));
+    const launched = request !== null && request !== undefined;
+    if (launched) launch(requestUrl(request, s.verb));
     const deadline = Date.now() + s.timeout;
-    for (;;) {
-      if (await listening(s.pageUrl)) {
-        const ws = await openSocket(s.socketUrl);
-        if (ws) return new ZelvoConnection(ws);
-        throw new ZelvoError("refused");
+    let waiting = launched && s.onWaiting ? setTimeout(() => {
+      waiting = null;
+      try {
+        s.onWaiting();
+      } catch (e) {
+        // The page's own mistake must not stop the connection.
       }
-      if (Date.now() + RETRY_MS > deadline) throw new ZelvoError("not-started");
-      await sleep(RETRY_MS);
+    }, WAITING_MS) : null;
+    const answered = () => {
+      if (waiting) clearTimeout(waiting);
+      waiting = null;
+    };
+    let refusedSince = null;
+    try {
+      for (;;) {
+        if (await listening(s.pageUrl)) {
+          answered();
+          const ws = await openSocket(s.socketUrl);
+          if (ws) return new ZelvoConnection(ws);
+          // Refused while it listens: its user may still be deciding (the try after the
+          // answer is admitted), or it serves another page.
+          if (refusedSince === null) refusedSince = Date.now();
+          if (Date.now() - refusedSince >= s.busyTimeout) throw new ZelvoError("refused");
+          await sleep(REFUSED_RETRY_MS);
+          continue;
+        }
+        // It refused this page and ended: the user said no.
+        if (refusedSince !== null) throw new ZelvoError("refused");
+        if (Date.now() + RETRY_MS > deadline) throw new ZelvoError("not-started");
+        await sleep(RETRY_MS);
+      }
+    } finally {
+      answered();
     }
   }
 

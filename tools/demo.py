@@ -93,7 +93,7 @@ def demo_echo(build, wait=False):
         if wait:
             url = "http://localhost:%d/test.html?%s" % (port, b64json(
                 {"idletimeout": str(idle), "port": str(port), "use_ssl": ""}))
-            print("Abra esta página en su navegador (se espera %d s):\n  %s" % (idle // 1000, url))
+            print("Abra esta página en su navegador y pulse «Conectar» (se espera %d s):\n  %s" % (idle // 1000, url))
             code, err = launcher.finish(timeout=idle / 1000 + 60)
         else:
             asyncio.run(echo_exchange(port))

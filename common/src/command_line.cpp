@@ -2,8 +2,8 @@
 
 namespace zelvo {
 
-std::string quoteWindowsArgument(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
+std::string quoteWindowsArgument(const std::string& argument, bool always) {
+    if (!always && !argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
     std::string out = "\"";
     size_t backslashes = 0;
     for (char c : argument) {

@@ -1,5 +1,7 @@
 #include "zelvo/log.h"
 
+#include "zelvo/log_escape.h"
+
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -117,7 +119,8 @@ bool enabled(Severity severity) {
 void write(Severity severity, const char* function, int line, const std::string& message) {
     auto logger = g_logger;
     if (!logger || !enabled(severity)) return;
-    logger->log(spdlog::source_loc{"", line, function}, toSpd(severity), "{}", message);
+    // One record, one line, whatever text from outside the message quotes.
+    logger->log(spdlog::source_loc{"", line, function}, toSpd(severity), "{}", escapeForLog(message));
 }
 
 }  // namespace zelvo::log

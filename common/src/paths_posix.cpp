@@ -16,6 +16,7 @@ namespace zelvo {
 const char kPathSeparator = '/';
 const char kExecutableSuffix[] = "";
 const char kSearchPathSeparator = ':';
+const char kProfileVariable[] = "$HOME";
 
 namespace {
 
@@ -39,10 +40,15 @@ std::string modulePath(const void* address) {
     return resolved.empty() ? std::string(info.dli_fname) : resolved;
 }
 
-std::string homeDir() {
+std::string profileDir() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/tmp";
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
+    return "";
+}
+
+std::string homeDir() {
+    std::string home = profileDir();
+    return home.empty() ? std::string("/tmp") : home;
 }
 
 std::string tempDir() {
@@ -110,6 +116,18 @@ bool makeDirs(const std::string& dir, unsigned mode) {
     return isDirectory(dir);
 }
 
+bool removeFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+bool isReadableFile(const std::string& path) {
+    // Non-blocking, so that a FIFO in the way cannot hold the caller.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
 bool ensurePrivateDir(const std::string& dir, unsigned closed) {
     if (dir.empty()) return false;
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
@@ -147,12 +165,17 @@ bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out,
     return ok;
 }
 
-std::string userStateDir(const std::string& sub) {
+std::string userStateDirPath(const std::string& sub) {
     std::string base;
     if (const char* env = std::getenv("XDG_STATE_HOME"); env && *env) base = env;
     else base = homeDir() + "/.local/state";
     std::string dir = withSeparator(base) + "zelvo";
     if (!sub.empty()) dir += "/" + sub;
+    return dir;
+}
+
+std::string userStateDir(const std::string& sub) {
+    std::string dir = userStateDirPath(sub);
     if (!makeDirs(dir, 0700)) return "";
     return withSeparator(dir);
 }

@@ -17,6 +17,7 @@ namespace zelvo {
 const char kPathSeparator = '\\';
 const char kExecutableSuffix[] = ".exe";
 const char kSearchPathSeparator = ';';
+const char kProfileVariable[] = "%USERPROFILE%";
 
 namespace {
 
@@ -82,6 +83,8 @@ std::string homeDir() {
     std::string home = knownFolder(FOLDERID_Profile, "USERPROFILE");
     return home.empty() ? tempDir() : home;
 }
+
+std::string profileDir() { return getEnv("USERPROFILE").value_or(std::string()); }
 
 std::string tempDir() {
     wchar_t buffer[MAX_PATH + 2];
@@ -186,6 +189,22 @@ bool makeDirs(const std::string& dir, unsigned) {
     return isDirectory(dir);
 }
 
+bool removeFile(const std::string& path) {
+    std::wstring w;
+    return widePath(path, w) && DeleteFileW(w.c_str()) != 0;
+}
+
+bool isReadableFile(const std::string& path) {
+    std::wstring w;
+    if (!widePath(path, w)) return false;
+    // A pipe or device answers to another type: only a file on a disk counts.
+    FileHandle file(CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileType(file.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(file.get(), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool ensurePrivateDir(const std::string& dir, unsigned) {
     std::wstring w;
     if (!widePath(dir, w)) return false;
@@ -227,6 +246,12 @@ bool readRegularFile(const std::string& path, size_t maxBytes, std::string& out,
     text.resize(done);
     out = std::move(text);
     return true;
+}
+
+std::string userStateDirPath(const std::string& sub) {
+    std::string base = knownFolder(FOLDERID_LocalAppData, "LOCALAPPDATA");
+    if (base.empty()) base = "%LOCALAPPDATA%";
+    return withSeparator(base) + "Zelvo" + (sub.empty() ? "" : "\\" + sub);
 }
 
 std::string userStateDir(const std::string& sub) {

@@ -32,11 +32,13 @@ private:
     int fd_;
 };
 
+// False with errno set when not every byte could be written.
 bool writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -47,11 +49,14 @@ bool writeAll(int fd, const std::string& text) {
 
 PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::string& text) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
-    if (file.get() < 0) return errno == ENOENT ? PrivateRead::missing : PrivateRead::unreadable;
+    if (file.get() < 0) {
+        if (errno == ENOENT) return PrivateRead::missing;
+        return errno == ELOOP ? PrivateRead::notRegular : PrivateRead::unreadable;
+    }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<unsigned long long>(info.st_size) > maxBytes)
-        return PrivateRead::unreadable;
+    if (fstat(file.get(), &info) != 0) return PrivateRead::unreadable;
+    if (!S_ISREG(info.st_mode) || static_cast<unsigned long long>(info.st_size) > maxBytes)
+        return PrivateRead::notRegular;
     // Another user who may write the file could decide in this user's name.
     if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return PrivateRead::notPrivate;
     std::string bytes;
@@ -62,7 +67,7 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
         if (n < 0) return PrivateRead::unreadable;
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > maxBytes) return PrivateRead::unreadable;
+        if (bytes.size() > maxBytes) return PrivateRead::notRegular;
     }
     text = std::move(bytes);
     return PrivateRead::ok;
@@ -78,6 +83,28 @@ bool replacePrivateFile(const std::string& path, const std::string& text) {
                     file.close() && std::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
     return ok;
+}
+
+NewFile writeNewPrivateFile(const std::string& path, const std::string& bytes, unsigned long& error) {
+    // O_EXCL with O_CREAT fails on any name that exists, a dangling link included.
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file.get() < 0) {
+        error = static_cast<unsigned long>(errno);
+        return errno == EEXIST ? NewFile::exists : NewFile::notCreated;
+    }
+    int err = writeAll(file.get(), bytes) ? 0 : errno;
+    if (!file.close() && err == 0) err = errno;
+    if (err == 0) return NewFile::written;
+    ::unlink(path.c_str());  // half a file is of no use to anyone
+    error = static_cast<unsigned long>(err);
+    return NewFile::notWritten;
+}
+
+std::FILE* openPrivateAppend(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    std::FILE* file = fd >= 0 ? fdopen(fd, "ab") : nullptr;
+    if (!file && fd >= 0) ::close(fd);
+    return file;
 }
 
 MoveAside moveAside(const std::string& path, const std::string& target) {

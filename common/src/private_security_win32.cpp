@@ -76,21 +76,27 @@ std::vector<unsigned char> processUserSid(DWORD pid) {
     return tokenSid(token.get(), TokenUser);
 }
 
-bool createPrivateDirectory(const std::wstring& path) {
+PrivateDescriptor::PrivateDescriptor(bool container) {
     std::vector<unsigned char> user = currentUserSid();
-    if (user.empty()) return false;
+    if (user.empty()) return;
     wchar_t* userText = nullptr;
-    if (!ConvertSidToStringSidW(user.data(), &userText)) return false;
+    if (!ConvertSidToStringSidW(user.data(), &userText)) return;
     LocalMemory freeUserText(userText);
-    // Protected (P): nothing inherited from the parent; the entries apply to the
-    // folder and to everything created in it (OICI).
-    const std::wstring sddl = L"O:" + std::wstring(userText) + L"D:P(A;OICI;FA;;;" + userText +
-                              L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        return false;
-    LocalMemory freeDescriptor(descriptor);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    // Protected (P): nothing inherited from the parent; OICI: the entries apply
+    // to the folder and to everything created in it.
+    const std::wstring flags = container ? L"OICI" : L"";
+    const std::wstring sddl = L"O:" + std::wstring(userText) + L"D:P(A;" + flags + L";FA;;;" + userText + L")(A;" +
+                              flags + L";FA;;;SY)(A;" + flags + L";FA;;;BA)";
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr))
+        descriptor_ = nullptr;
+}
+
+PrivateDescriptor::~PrivateDescriptor() { LocalFree(descriptor_); }
+
+bool createPrivateDirectory(const std::wstring& path) {
+    PrivateDescriptor descriptor(true);
+    if (!descriptor.get()) return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) != 0;
 }
 

@@ -163,6 +163,22 @@ bool Registry::get(const std::string& keyPath, const std::string& valueName, std
     return true;
 }
 
+std::optional<std::string> Registry::keyName(const std::string& keyPath) const {
+    const std::string wanted = lower(normaliseKey(keyPath));
+    if (wanted.empty()) return std::nullopt;
+    // The key itself, else the first key below it (a parent exists with its
+    // children). Every path that starts with `wanted` sorts right after it.
+    for (auto it = keys_.lower_bound(wanted); it != keys_.end(); ++it) {
+        const std::string& path = it->first;
+        if (path.compare(0, wanted.size(), wanted) != 0) break;
+        if (path.size() != wanted.size() && path[wanted.size()] != '\\') continue;
+        const std::string spelled = it->second.name.substr(0, wanted.size());
+        const size_t separator = spelled.rfind('\\');
+        return separator == std::string::npos ? spelled : spelled.substr(separator + 1);
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> Registry::subKeys(const std::string& keyPath) const {
     std::string prefix = lower(normaliseKey(keyPath)) + "\\";
     std::vector<std::string> result;
@@ -177,6 +193,10 @@ std::vector<std::string> Registry::subKeys(const std::string& keyPath) const {
             result.push_back(child);
     }
     return result;
+}
+
+std::optional<std::string> registryKeyName(const std::string& keyPath) {
+    return Registry::fromEnvironment().keyName(keyPath);
 }
 
 bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value) {

@@ -58,6 +58,25 @@ bool readRegistryString(const std::string& keyPath, const std::string& valueName
     return true;
 }
 
+std::optional<std::string> registryKeyName(const std::string& keyPath) {
+    win32::Key key;
+    if (!openKey(keyPath, key)) return std::nullopt;
+    std::optional<std::wstring> path = keyPathOf(keyPath);
+    if (!path || path->empty()) return std::nullopt;
+    // The key opened whatever the case of the name asked for: its own spelling is
+    // the one its parent lists.
+    const size_t cut = path->rfind(L'\\');
+    const std::wstring wanted = cut == std::wstring::npos ? *path : path->substr(cut + 1);
+    std::optional<std::string> parent =
+        cut == std::wstring::npos ? std::string() : toUtf8(path->substr(0, cut));
+    if (!parent) return std::nullopt;
+    for (const std::string& name : listRegistrySubkeys(*parent)) {
+        std::optional<std::wstring> wide = toUtf16(name);
+        if (wide && CompareStringOrdinal(wide->c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL) return name;
+    }
+    return toUtf8(wanted);
+}
+
 std::vector<std::string> listRegistrySubkeys(const std::string& keyPath) {
     std::vector<std::string> names;
     win32::Key key;

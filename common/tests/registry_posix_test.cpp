@@ -64,3 +64,25 @@ TEST(Registry, EnvironmentListAndThe1024ByteRule) {
     unsetenv("ZELVO_REGISTRY");
     fs::remove_all(dir);
 }
+
+TEST(Registry, AKeyNamedInAnyCaseIsSpelledAsTheFilesWriteIt) {
+    Registry reg;
+    reg.parse("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\vexa]\n\"RuntimeLib\"=\"/x.so\"\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\vexa-beta]\n"
+              "[HKEY_LOCAL_MACHINE\\software\\ZELVO\\VEXA\\Sub]\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Otro\\Padre\\Hijo]\n");
+    const std::pair<const char*, std::optional<std::string>> rows[] = {
+        {"SOFTWARE\\Zelvo\\vexa", "vexa"},
+        {"software\\zelvo\\VEXA", "vexa"},
+        {"SOFTWARE\\Zelvo\\Vexa\\", "vexa"},
+        {"SOFTWARE\\Zelvo\\vexa\\\\\\", "vexa"},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\vexa", "vexa"},
+        {"SOFTWARE\\Zelvo\\vexa\\sub", "Sub"},        // written later in another case: the first spelling holds
+        {"SOFTWARE\\Zelvo\\VEXA-BETA", "vexa-beta"},
+        {"SOFTWARE\\Otro\\padre", "Padre"},         // a parent exists with its children
+        {"SOFTWARE\\Zelvo\\vex", std::nullopt},     // a prefix of a name is no key
+        {"SOFTWARE\\Zelvo\\quillet", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [key, name] : rows) EXPECT_EQ(reg.keyName(key), name) << key;
+}

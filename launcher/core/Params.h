@@ -20,8 +20,12 @@ struct ServerRunnableParams {
     uint64_t maxmessagesize = 134217728;
     // Sites admitted without asking the user ("https://a.gob", "https://*.a.gob", "null").
     std::vector<std::string> allowedorigins;
+    // The application as the registry names it (its key's last component, as
+    // the registry spells it): the user's remembered answers are per application.
+    std::string application;
     // What the consent window says a site wants to use: the registry's
-    // "Description" of the application, else its name.
+    // "Description" of the application, else `application`. Never a text the
+    // page chose.
     std::string description;
 };
 

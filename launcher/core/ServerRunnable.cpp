@@ -12,6 +12,8 @@
 #include "zelvo/paths.h"
 #include "zelvo/registry.h"
 
+#include <optional>
+
 namespace {
 
 const char kRunVerb[] = "run/";
@@ -85,15 +87,31 @@ void ServerRunnable::loadWebParams(const JsonReader* web, AppWebParams& params) 
     web->read("idletimeout", params.idletimeout);
 }
 
+void ServerRunnable::nameApplication(const std::string& basekey, const AppWebParams& web,
+                                     ServerRunnableParams& params) {
+    // The page's own name for the application is never shown nor kept: it may
+    // say anything, and "VEXA" or "vexa\\" name the same key as "vexa".
+    const std::optional<std::string> key =
+        basekey.empty() && web.name.empty() ? std::nullopt : zelvo::registryKeyName(basekey + web.name);
+    if (key) {
+        params.application = *key;
+        std::string description;
+        const bool described =
+            zelvo::readRegistryString(basekey + web.name, "Description", description) && !description.empty();
+        params.description = described ? description : *key;
+    } else if (web.type == "java" && !params.loaderclass.empty()) {
+        // A Java application without a key of its own is the configured loader's.
+        params.application = params.loaderclass;
+        params.description = "la aplicación Java " + params.loaderclass;
+    }
+}
+
 void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::string& name,
                                          ServerRunnableParams& params) {
     if (basekey.empty() || name.empty()) {
         LOG_INFO("ServerRunnable::loadLocalParameters") << "No se leerá información de configuracion adicional";
         return;
     }
-    std::string description;
-    if (zelvo::readRegistryString(basekey + name, "Description", description) && !description.empty())
-        params.description = description;
     std::string path;
     if (!zelvo::readRegistryString(basekey + name, "application.config", path)) {
         LOG_WARN("ServerRunnable::loadLocalParameters")
@@ -132,8 +150,8 @@ std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, co
     std::unique_ptr<JsonReader> webReader = getWebReaderParams(argv[1]);
     AppWebParams web;
     loadWebParams(webReader.get(), web);
-    server.description = web.name;
     loadLocalParameters(server.basekey, web.name, server);
+    nameApplication(server.basekey, web, server);
 
     LOG_VERBOSE("ServerRunnable::create") << "Parámetros encontrados";
     if (web.port != 0) {
@@ -163,6 +181,7 @@ std::unique_ptr<ServerRunnable> ServerRunnable::create(int argc, char** argv, co
     LOG_VERBOSE("ServerRunnable::create") << "server.bindaddress " << server.bindaddress;
     LOG_VERBOSE("ServerRunnable::create") << "server.maxmessagesize " << server.maxmessagesize;
     LOG_VERBOSE("ServerRunnable::create") << "server.allowedorigins.size " << server.allowedorigins.size();
+    LOG_VERBOSE("ServerRunnable::create") << "server.application " << server.application;
     LOG_VERBOSE("ServerRunnable::create") << "server.description " << server.description;
 
     std::unique_ptr<ServerRunnable> runnable;
@@ -206,12 +225,20 @@ int ServerRunnable::runServer() {
     EmbeddedServer::configure(server_, web_, application_.get());
     std::string error;
     // The server joins the application thread (after its waitForEnd) before it returns.
-    bool ok = EmbeddedServer::run(error);
-    if (!ok) {
-        LOG_WARN("ServerRunnable::runServer") << "No se pudo ejecutar el servidor";
-        zelvo::showMessageBox("Error en aplicación", error, zelvo::MessageIcon::error);
-        return 1;
+    switch (EmbeddedServer::run(error)) {
+        case EmbeddedServer::End::stopped:
+            LOG_WARN("ServerRunnable::runServer") << "Ejecución del servidor terminada correctamente";
+            return 0;
+        case EmbeddedServer::End::siteRefused:
+            // The user (or their remembered answer) said no: they know, no box. A
+            // page that tries again starts a launcher of its own.
+            LOG_ERROR("ServerRunnable::runServer")
+                << "Ejecución del servidor terminada: no se permitió el acceso del sitio";
+            return 1;
+        case EmbeddedServer::End::failed:
+            break;
     }
-    LOG_WARN("ServerRunnable::runServer") << "Ejecución del servidor terminada correctamente";
-    return 0;
+    LOG_WARN("ServerRunnable::runServer") << "No se pudo ejecutar el servidor";
+    zelvo::showMessageBox("Error en aplicación", error, zelvo::MessageIcon::error);
+    return 1;
 }

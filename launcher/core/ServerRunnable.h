@@ -35,6 +35,8 @@ private:
     static void loadServerRunnableParams(const JsonReader* config, ServerRunnableParams& params);
     static std::unique_ptr<JsonReader> getWebReaderParams(const std::string& argument);
     static void loadWebParams(const JsonReader* web, AppWebParams& params);
+    // The application as the registry names it, and what the consent window says of it.
+    static void nameApplication(const std::string& basekey, const AppWebParams& web, ServerRunnableParams& params);
     static void loadLocalParameters(const std::string& basekey, const std::string& name, ServerRunnableParams& params);
 
     ServerRunnableParams server_;

@@ -31,6 +31,10 @@ public:
     // returned. An application whose close may have been missed (a close that came
     // before it began to wait) repeats it here; the default just waits.
     virtual void waitForEnd() {}
+    // Server thread, before the user is asked about a site: why the application
+    // cannot start whatever happens (the error text its run() would report), or
+    // empty when it may start. Nobody is asked to allow what cannot run.
+    virtual std::string unavailable() const { return ""; }
     // Any thread: the application in the user's words, for the record written
     // when it does not end after a stop.
     virtual std::string description() const { return "La aplicación del usuario"; }

@@ -41,7 +41,9 @@ std::string WindowsApplication::getAppDllPath(const std::string& basekey, const 
 }
 
 void WindowsApplication::setPathToDirectory(const std::string& path) {
-    size_t slash = path.rfind('/');
+    size_t slash = std::string::npos;
+    for (size_t i = path.size(); i > 0 && slash == std::string::npos; --i)
+        if (zelvo::isPathSeparator(path[i - 1])) slash = i - 1;
     if (slash == std::string::npos) {
         LOG_ERROR("WindowsApplication::setPathToDirectory") << "No se agregó el directorio actual a la variable path";
         return;
@@ -55,11 +57,19 @@ bool WindowsApplication::loadRuntimeEnvironment(const RuntimeLibLoader& loader) 
            bind(loader, "registerSendMessageFunction", registerSendMessageFunction_);
 }
 
+namespace {
+const char kNoPath[] = "No se pueden obtener la ruta de la aplicación.";
+}
+
+std::string WindowsApplication::unavailable() const {
+    return getAppDllPath(server_.basekey, name_).empty() ? kNoPath : "";
+}
+
 void WindowsApplication::run() {
     running_ = true;
     std::string path = getAppDllPath(server_.basekey, name_);
     if (path.empty()) {
-        errorCallback("No se pueden obtener la ruta de la aplicación.");
+        errorCallback(kNoPath);
         finished_ = true;
         return;
     }

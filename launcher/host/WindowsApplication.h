@@ -25,6 +25,8 @@ public:
     // returned, then waits for run() to end.
     void waitForEnd() override;
     std::string description() const override;
+    // No "RuntimeLib" for basekey + name: the text run() would report.
+    std::string unavailable() const override;
 
     static std::string getAppDllPath(const std::string& basekey, const std::string& name);
     static void setPathToDirectory(const std::string& path);

@@ -415,6 +415,13 @@ void JavaApplication::onBinaryMessage(const char* bytes, int length) {
               });
 }
 
+std::string JavaApplication::unavailable() const {
+    const std::string& loaderName = impl_->server.loaderclass;
+    if (!loaderName.empty()) return "";
+    LOG_ERROR("JavaApplication::unavailable") << "No se configuró la clase que carga la aplicación Java";
+    return "No se encontró la clase para cargar la aplicación (" + loaderName + ").";
+}
+
 std::string JavaApplication::description() const {
     return "La aplicación Java (clase " + impl_->server.loaderclass + ")";
 }

@@ -14,6 +14,8 @@ public:
     void onBinaryMessage(const char* bytes, int length) override;
     void onClose() override;
     std::string description() const override;
+    // No loader class configured: the text run() would report.
+    std::string unavailable() const override;
 
 private:
     struct Impl;

@@ -92,6 +92,7 @@ void TestApplicationRunnable::runTest(const std::string& browserCommand, bool se
     AppWebParams web;
     web.use_ssl = effectiveSsl_;
     ServerRunnableParams server = server_;
+    server.application = "prueba";
     server.description = "la aplicación de prueba de Zelvo (eco)";
     serverEnded_ = false;
     serverThread_ = std::thread([this, server, web] {

@@ -5,6 +5,7 @@
 #include "Session.h"
 #include "StopWatchdog.h"
 #include "host/VirtualApplication.h"
+#include "trust/Authority.h"
 #include "trust/ConsentDialog.h"
 #include "trust/SitePermission.h"
 #include "zelvo/dialog.h"
@@ -74,6 +75,7 @@ struct ServerState {
     std::mutex idleMutex;
     std::condition_variable idleChanged;
     bool runEnding = false;  // guarded by idleMutex
+    std::chrono::steady_clock::time_point idleDeadline;  // guarded by idleMutex
 
     // The loop of the current run. Senders on other threads post to it under the
     // lock, so the loop cannot go away under them.
@@ -86,9 +88,11 @@ struct ServerState {
     std::shared_ptr<WebSocketConnection> active;
     SitePermission* permission = nullptr;  // of the current run
     ConsentDialog* consent = nullptr;      // of the current run
-    // The page whose site the user is being asked about, held until the answer.
+    // The page whose site the user is being asked about, held until the answer
+    // or until it leaves; the site stays asked about until the answer.
     std::shared_ptr<WebSocketConnection> pending;
     std::string pendingOrigin;
+    std::atomic<bool> siteRefused{false};  // the run ends because the user refused a site
     std::atomic<bool> applicationLaunched{false};  // written by the server thread
     std::thread appThread;
     std::atomic<bool> appThreadEnded{false};  // written by the application thread
@@ -156,6 +160,13 @@ void queueForPage(bool text, std::string bytes) {
     }
 }
 
+// Server thread: ends the loop; what is on its way goes out while it drains.
+void stopLoop() {
+    g_stopFlag.store(SIGTERM);
+    std::lock_guard<std::mutex> lock(g_state.loopMutex);
+    if (g_state.loop && !g_state.draining) g_state.loop->stop();
+}
+
 // Server thread: the close that onApplicationClose asks for.
 void closeAndStop() {
     if (g_state.active) {
@@ -163,9 +174,14 @@ void closeAndStop() {
         g_state.active->close();
         g_state.active.reset();
     }
-    g_stopFlag.store(SIGTERM);
-    std::lock_guard<std::mutex> lock(g_state.loopMutex);
-    if (g_state.loop && !g_state.draining) g_state.loop->stop();
+    stopLoop();
+}
+
+// Server thread: the user refused a site (or left the window unanswered): the
+// run ends, so that a page that tries again starts a launcher of its own.
+void endAfterRefusal() {
+    g_state.siteRefused.store(true);
+    stopLoop();
 }
 
 void setIdleState(int value) {
@@ -225,22 +241,22 @@ void EmbeddedServer::installStopSignals() {
     zelvo::installStopHandler(&stopSignalHandler);
 }
 
-bool EmbeddedServer::run(std::string& error) {
+EmbeddedServer::End EmbeddedServer::run(std::string& error) {
     const int port = g_state.server.port;
     if (!EmbeddedServerHelper::isValidPort(port)) {
         LOG_ERROR("EmbeddedServer::run") << "El puerto " << port << " no es válido";
         error = "No se puede ejecutar la aplicación en un puerto no válido.";
-        return false;
+        return End::failed;
     }
     if (!EmbeddedServerHelper::isAvailablePort(port)) {
         LOG_ERROR("EmbeddedServer::run") << "El puerto " << port << " no está disponible";
         error = "El puerto " + std::to_string(port) + " no está disponible.";
-        return false;
+        return End::failed;
     }
     return runInternal(error);
 }
 
-bool EmbeddedServer::runInternal(std::string& error) {
+EmbeddedServer::End EmbeddedServer::runInternal(std::string& error) {
     ServerState& s = g_state;
     s.idleState.store(idleNotStarted);
     s.appState.store(appNotStarted);
@@ -254,6 +270,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
     }
     s.active.reset();
     s.applicationLaunched = false;
+    s.siteRefused = false;
 
     // Declared so that the loop goes before what its pending work refers to.
     std::optional<asio::ssl::context> tls;
@@ -268,7 +285,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
     settings.outgoing = &s.outgoing;
     asio::io_context ioc{1};
     auto listener = std::make_shared<Listener>(ioc, settings, sessions);
-    SitePermission permission({s.server.allowedorigins, s.server.port, s.web.name, s.server.description},
+    SitePermission permission({s.server.allowedorigins, s.server.port, s.server.application, s.server.description},
                               RememberedSites(RememberedSites::defaultPath()));
     ConsentDialog consent(ioc);  // goes before the loop it waits on
 
@@ -279,7 +296,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
         LOG_DEBUG("EmbeddedServer::runInternal")
             << s.server.bindaddress << ":" << s.server.port << ": " << ec.message();
         error = "No se pudo crear una instancia del servidor.";
-        return false;
+        return End::failed;
     }
 
     if (s.server.ssl_enabled && s.web.use_ssl) {
@@ -291,7 +308,7 @@ bool EmbeddedServer::runInternal(std::string& error) {
             error =
                 "No se pudo crear un servidor con una conexión segura. El certificado SSL es incorrecto o no se "
                 "puede acceder a su contenido.";
-            return false;
+            return End::failed;
         }
         listener->useTls(*tls);
     }
@@ -363,9 +380,9 @@ bool EmbeddedServer::runInternal(std::string& error) {
     if (s.appState.load() == appFailed) {
         std::lock_guard<std::mutex> lock(s.startMutex);
         error = s.appError;
-        return false;
+        return End::failed;
     }
-    return true;
+    return s.siteRefused.load() ? End::siteRefused : End::stopped;
 }
 
 void EmbeddedServer::startIdleTimeout() {
@@ -373,25 +390,48 @@ void EmbeddedServer::startIdleTimeout() {
     LOG_VERBOSE("EmbeddedServer::startIdleTimeout")
         << "Se esperará " << timeout << " milisegundos para detener el servidor por inactividad";
     if (timeout < 1) return;
+    {
+        std::lock_guard<std::mutex> lock(g_state.idleMutex);
+        g_state.idleDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    }
     setIdleState(idleWaiting);
     g_state.idleThread = std::thread(&EmbeddedServer::waitIdleTimeout, timeout);
 }
 
-void EmbeddedServer::waitIdleTimeout(int milliseconds) {
+void EmbeddedServer::restartIdleTimeout() {
+    const int timeout = g_state.server.idletimeout;
+    {
+        std::lock_guard<std::mutex> lock(g_state.idleMutex);
+        if (timeout >= 1) {
+            g_state.idleDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+            LOG_VERBOSE("EmbeddedServer::restartIdleTimeout")
+                << "Se esperará de nuevo " << timeout << " milisegundos para detener el servidor por inactividad";
+        }
+    }
+    setIdleState(idleWaiting);
+}
+
+void EmbeddedServer::waitIdleTimeout(int) {
     LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Esperado a que el tiempo de espera por inactividad se agote";
     {
         ServerState& s = g_state;
         std::unique_lock<std::mutex> lock(s.idleMutex);
-        // Woken by the first connection, or by the end of the run (a stop signal
-        // must not wait for the time-out to pass).
-        if (s.idleChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-                return s.idleState.load() == idleConnected || s.runEnding;
-            }))
-            return;
-        // A page whose site the user is deciding on arrived in time: its refusal
-        // hands back what is left of the time-out, here nothing.
-        s.idleChanged.wait(lock, [&] { return s.idleState.load() != idleDeciding || s.runEnding; });
-        if (s.idleState.load() != idleWaiting || s.runEnding) return;
+        for (;;) {
+            // Woken by the first connection, or by the end of the run (a stop
+            // signal must not wait for the time-out to pass).
+            if (s.runEnding || s.idleState.load() == idleConnected) return;
+            if (s.idleState.load() == idleDeciding) {
+                // The user is asked about a page that arrived in time: the answer
+                // admits it, ends the run, or starts the time-out again.
+                s.idleChanged.wait(lock, [&] { return s.idleState.load() != idleDeciding || s.runEnding; });
+                continue;
+            }
+            const auto deadline = s.idleDeadline;
+            if (!s.idleChanged.wait_until(lock, deadline, [&] {
+                    return s.idleState.load() != idleWaiting || s.runEnding || s.idleDeadline != deadline;
+                }))
+                break;
+        }
     }
     LOG_INFO("EmbeddedServer::waitIdleTimeout") << "Se terminó el tiempo de espera por inactividad";
     onApplicationClose();
@@ -401,7 +441,7 @@ namespace {
 
 // The first of at most 40 header names (up to an empty one) that is, in any case,
 // the start of "origin" over its own length; npos when there is none.
-std::size_t originHeader(const std::vector<std::string>& headerNames) {
+std::size_t originPrefixHeader(const std::vector<std::string>& headerNames) {
     static const char origin[] = "origin";
     std::size_t count = 0;
     for (const std::string& name : headerNames) {
@@ -426,9 +466,15 @@ void refuseSite(const char* function, const std::string& origin) {
 }  // namespace
 
 bool EmbeddedServer::isWebConnection(const std::vector<std::string>& headerNames) {
-    if (originHeader(headerNames) != std::string::npos) return true;
+    if (originPrefixHeader(headerNames) != std::string::npos) return true;
     LOG_WARN("EmbeddedServer::isWebConnection") << "No se encuentra la cabecera origin";
     return false;
+}
+
+std::size_t EmbeddedServer::originHeader(const std::vector<std::string>& headerNames) {
+    for (std::size_t i = 0; i < headerNames.size(); ++i)
+        if (asciiLower(headerNames[i]) == "origin") return i;
+    return std::string::npos;
 }
 
 Admission EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::string>& headerNames,
@@ -440,18 +486,44 @@ Admission EmbeddedServer::doWebkSocketHandshakeRequest(const std::vector<std::st
             << "La petición de conexión no es de una aplicación web";
         return Admission::refused;
     }
+    // A header whose name only begins like "Origin" ("Or") makes the request a
+    // page's, but the site is the one the browser names in "Origin" itself.
+    const std::size_t index = originHeader(headerNames);
+    if (index == std::string::npos || index >= headerValues.size()) {
+        LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+            << "La petición de conexión no tiene una cabecera Origin; no se sabe de qué sitio es";
+        return Admission::refused;
+    }
     // One connection, and one application, per server run; none while stopping
-    // or while the user is asked about another page.
-    if (s.active || s.applicationLaunched || s.pending || g_stopFlag.load() != 0) {
+    // or while the user is asked about a site.
+    if (s.active || s.applicationLaunched || (s.consent && s.consent->open()) || g_stopFlag.load() != 0) {
         LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
             << "No se aceptará la petición de conexión de la aplicación web";
         return Admission::refused;
     }
-    const std::size_t index = originHeader(headerNames);
-    const std::string origin = index < headerValues.size() ? headerValues[index] : std::string();
+    const std::string& origin = headerValues[index];
     const SitePermission::Verdict verdict = s.permission ? s.permission->check(origin) : SitePermission::Verdict::refuse;
-    if (verdict == SitePermission::Verdict::allow) return admit(connection) ? Admission::admitted : Admission::refused;
-    if (verdict == SitePermission::Verdict::ask && askUser(origin, connection)) return Admission::pending;
+    switch (verdict) {
+        case SitePermission::Verdict::allow:
+            return admit(connection) ? Admission::admitted : Admission::refused;
+        case SitePermission::Verdict::ask: {
+            // Nobody is asked to allow an application that cannot start.
+            const std::string unavailable =
+                s.application ? s.application->unavailable() : "No se encontró la aplicación del usuario.";
+            if (!unavailable.empty()) {
+                failBeforeStart(unavailable);
+                return Admission::refused;
+            }
+            if (askUser(origin, connection)) return Admission::pending;
+            break;
+        }
+        case SitePermission::Verdict::refusedBefore:
+            refuseSite("EmbeddedServer::doWebkSocketHandshakeRequest", origin);
+            endAfterRefusal();
+            return Admission::refused;
+        case SitePermission::Verdict::refuse:
+            break;
+    }
     refuseSite("EmbeddedServer::doWebkSocketHandshakeRequest", origin);
     return Admission::refused;
 }
@@ -471,19 +543,52 @@ bool EmbeddedServer::askUser(const std::string& origin, const std::shared_ptr<We
     return true;
 }
 
+void EmbeddedServer::doPendingClose(const WebSocketConnection* connection) {
+    ServerState& s = g_state;
+    if (!s.pending || s.pending.get() != connection) return;
+    LOG_INFO("EmbeddedServer::doPendingClose")
+        << "La página del sitio " << s.pendingOrigin
+        << " ya no espera; la respuesta del usuario valdrá para su próxima conexión";
+    s.pending.reset();
+}
+
 void EmbeddedServer::onConsentAnswer(const ConsentAnswer& answer) {
     ServerState& s = g_state;
     std::shared_ptr<WebSocketConnection> connection = std::move(s.pending);
     s.pending.reset();
-    if (!connection || !s.permission) return;
-    s.permission->decided(s.pendingOrigin, answer.allowed, answer.remember);
-    if (answer.allowed && g_stopFlag.load() == 0) {
+    if (!s.permission) return;
+    // An unanswered window is no decision of the user's: never remembered.
+    s.permission->decided(s.pendingOrigin, answer.allowed, answer.remember && !answer.unanswered);
+    if (!answer.allowed) {
+        refuseSite("EmbeddedServer::onConsentAnswer", s.pendingOrigin);
+        if (connection) connection->admissionDecided(false);
+        endAfterRefusal();
+        return;
+    }
+    if (g_stopFlag.load() != 0) {
+        if (connection) connection->admissionDecided(false);
+        return;
+    }
+    // No application for a page that may be gone: the page's next connection is
+    // admitted (zelvo.js tries again while the launcher listens).
+    if (connection && connection->stillWaiting()) {
         connection->admissionDecided(admit(connection));
         return;
     }
-    if (!answer.allowed) refuseSite("EmbeddedServer::onConsentAnswer", s.pendingOrigin);
-    setIdleState(idleWaiting);
-    connection->admissionDecided(false);
+    if (connection) {
+        LOG_INFO("EmbeddedServer::onConsentAnswer")
+            << "La página del sitio " << s.pendingOrigin
+            << " pudo dejar de esperar; la respuesta del usuario valdrá para su próxima conexión";
+        connection->admissionDecided(false);
+    }
+    restartIdleTimeout();
+}
+
+void EmbeddedServer::failBeforeStart(const std::string& error) {
+    onApplicationError(error.c_str());
+    LOG_ERROR("EmbeddedServer::doWebkSocketHandshakeRequest")
+        << "No se pudo ejecutar la aplicación del usuario. Error " << error;
+    onApplicationClose();
 }
 
 bool EmbeddedServer::admit(const std::shared_ptr<WebSocketConnection>& connection) {

@@ -19,9 +19,14 @@ class EmbeddedServer {
 public:
     // Parameters and the hosted application (not owned), set before run().
     static void configure(const ServerRunnableParams& server, const AppWebParams& web, VirtualApplication* application);
-    // Validates and probes the port, then serves until the stop; false with the
-    // user's error text on failure. Runs on the calling thread (the server thread).
-    static bool run(std::string& error);
+    // How a run ended: stopped (the page or the application closed, the idle
+    // time-out, a stop signal), siteRefused (the user refused the site that
+    // asked, now or in a remembered answer, or left the window unanswered), or
+    // failed (with the user's error text).
+    enum class End { stopped, siteRefused, failed };
+    // Validates and probes the port, then serves until the stop. Runs on the
+    // calling thread (the server thread).
+    static End run(std::string& error);
     // Async-signal-safe: asks the loop to end (SIGINT/SIGTERM handler).
     static void requestStop(int signalNumber);
     // Installs the SIGINT/SIGTERM handler that calls requestStop.
@@ -40,13 +45,19 @@ public:
     // True when one of the first 40 header names (up to an empty one) is, in any
     // case, the start of "origin" over its own length: the request comes from a page.
     static bool isWebConnection(const std::vector<std::string>& headerNames);
+    // The index of the header named "Origin" (in any case), whose value the site
+    // permission judges; npos when there is none.
+    static std::size_t originHeader(const std::vector<std::string>& headerNames);
 
 private:
     template <class Stream>
     friend class WebSocketSession;
 
-    static bool runInternal(std::string& error);
+    static End runInternal(std::string& error);
     static void startIdleTimeout();
+    // The whole idle time-out again from now (the user allowed a site whose page
+    // had left meanwhile: it comes back).
+    static void restartIdleTimeout();
     static void waitIdleTimeout(int milliseconds);
     // Server thread: admits the upgrade request of `connection`, refuses it, or
     // asks the user about its site (pending: the answer comes through
@@ -60,6 +71,11 @@ private:
     // Server thread: shows the consent window; false when it cannot be shown.
     static bool askUser(const std::string& origin, const std::shared_ptr<WebSocketConnection>& connection);
     static void onConsentAnswer(const ConsentAnswer& answer);
+    // Server thread: the page whose site the user is asked about left; the
+    // window stays, the answer is for the site.
+    static void doPendingClose(const WebSocketConnection* connection);
+    // Server thread: the application cannot start (nobody is asked about it).
+    static void failBeforeStart(const std::string& error);
     static void runVirtualApplication();
     // Server thread: one whole message from the page (flags: FIN bit and opcode).
     static void doWebsocketFrame(int flags, const char* bytes, std::size_t length);

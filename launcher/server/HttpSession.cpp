@@ -66,6 +66,12 @@ void HttpSession<Stream>::onRead(beast::error_code ec, std::size_t) {
     if (ec) return fail("HttpSession::onRead", ec);
 
     Request& request = parser_->get();
+    // With two Host or two Origin headers one check could read one and a browser
+    // or proxy the other: such a request is answered by neither.
+    if (request.count(http::field::host) > 1 || request.count(http::field::origin) > 1) {
+        LOG_WARN("HttpSession::onRead") << "Se rechaza una petición con más de una cabecera Host u Origin";
+        return answerStatus(request, http::status::bad_request, "Petición no válida");
+    }
     const auto host = request[http::field::host];
     if (!settings_.hosts.admits(std::string_view(host.data(), host.size()))) {
         LOG_WARN("HttpSession::onRead") << "Se rechaza una petición dirigida a \"" << host

@@ -31,6 +31,12 @@ class WebSocketConnection : public Session {
 public:
     // The answer to a pending admission: the handshake, or the 403 refusal.
     virtual void admissionDecided(bool admitted) = 0;
+    // True while the page of a pending admission surely still waits for the
+    // answer: its connection is open (looked at now, on the socket itself), and
+    // its browser has not had the time to give up on it, which Firefox does
+    // after 20 s without closing the connection.
+    virtual bool stillWaiting() = 0;
+    static constexpr std::chrono::seconds surelyWaiting{10};
     // Queues one message; it goes out as one frame after the handshake answer
     // and after every message queued before it. Its bytes stay counted by the
     // ticket until they have been written or dropped.

@@ -2,6 +2,7 @@
 // The two transports of a connection: plain TCP, or TLS over it when the server
 // runs with TLS (then every connection is TLS).
 #include "DocumentRoot.h"
+#include "PageStream.h"
 #include "trust/HostRule.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -9,13 +10,15 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <array>
 #include <chrono>
+#include <memory>
 #include <cstddef>
 #include <string>
 #include <type_traits>
 
-using PlainStream = boost::beast::tcp_stream;
-using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+using PlainStream = PageStream;
+using TlsStream = boost::beast::ssl_stream<PageStream>;
 
 class OutgoingBytes;
 
@@ -46,18 +49,35 @@ struct ServerSettings {
     }
 };
 
-// Headers of every HTTP answer: no type guessing, no caching, the page policy.
+// Headers of every HTTP answer (files, errors, refusals, redirects, the
+// handshake): no type guessing, no caching, the page policy, and no other site
+// may frame the answer or keep a handle on the window that shows it.
 template <class Response>
 void setAnswerHeaders(Response& response, const ServerSettings& settings) {
     response.set(boost::beast::http::field::server, "Zelvo");
     response.set("X-Content-Type-Options", "nosniff");
     response.set(boost::beast::http::field::cache_control, "no-store");
-    if (!settings.contentSecurityPolicy.empty())
-        response.set("Content-Security-Policy", settings.contentSecurityPolicy);
+    response.set("Content-Security-Policy", settings.contentSecurityPolicy.empty()
+                                                ? std::string("frame-ancestors 'none'")
+                                                : settings.contentSecurityPolicy);
+    response.set("X-Frame-Options", "DENY");
+    response.set("Cross-Origin-Opener-Policy", "same-origin");
 }
 
-// After the last answer on a connection: TLS sends its close_notify (bounded
-// wait), plain TCP shuts its sending side; the socket closes when the session goes.
+// Reads and drops what the client still sends until it closes its side (or
+// the stream's time limit passes): a socket closed with data unread is reset,
+// and a reset can take the answer with it before the client has read it.
+template <class Keep>
+void drainUntilClosed(boost::beast::tcp_stream& stream, std::shared_ptr<std::array<char, 512>> buffer, Keep keep) {
+    stream.async_read_some(boost::asio::buffer(*buffer),
+                           [&stream, buffer, keep](boost::beast::error_code ec, std::size_t) {
+                               if (!ec) drainUntilClosed(stream, buffer, keep);
+                           });
+}
+
+// After the last answer on a connection: TLS sends its close_notify, plain TCP
+// shuts its sending side and waits for the client's close; both bounded. The
+// socket closes when the session goes.
 template <class Stream, class Keep>
 void closeAfterAnswer(Stream& stream, Keep keep) {
     if constexpr (isTlsStream<Stream>) {
@@ -66,5 +86,7 @@ void closeAfterAnswer(Stream& stream, Keep keep) {
     } else {
         boost::beast::error_code ignored;
         stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+        stream.expires_after(std::chrono::seconds(2));
+        drainUntilClosed(stream, std::make_shared<std::array<char, 512>>(), keep);
     }
 }

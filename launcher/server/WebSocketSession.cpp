@@ -4,6 +4,8 @@
 #include "OutgoingBytes.h"
 #include "zelvo/log.h"
 
+#include <boost/asio/post.hpp>
+
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -16,6 +18,16 @@ namespace {
 constexpr std::size_t writeBufferBytes = 1 << 20;
 // A read buffer that grew for a large message is given back afterwards.
 constexpr std::size_t keptReadBuffer = 1 << 20;
+
+// A page may stay silent for long (a signature, a PIN dialog): pings keep a live
+// page connected, and a vanished one is noticed. `handshake` limits the opening
+// handshake, then (once open) the closing one.
+websocket::stream_base::timeout pageTimeouts(std::chrono::steady_clock::duration handshake) {
+    auto timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
+    timeouts.keep_alive_pings = true;
+    timeouts.handshake_timeout = handshake;
+    return timeouts;
+}
 
 }  // namespace
 
@@ -39,8 +51,47 @@ void WebSocketSession<Stream>::run() {
         case Admission::refused:
             return refuse();
         case Admission::pending:
-            return;  // the server holds the session until the user has answered
+            return watchWhilePending();  // the server holds the session until the user has answered
     }
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::watchWhilePending() {
+    beast::get_lowest_layer(ws_).socket().async_wait(
+        asio::ip::tcp::socket::wait_read,
+        beast::bind_front_handler(&WebSocketSession::onPendingReadable, this->shared_from_this()));
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::onPendingReadable(beast::error_code ec) {
+    if (phase_ != Phase::admission || closing_ || ec == asio::error::operation_aborted) return;
+    // A client says nothing until it has its answer: readable means it left.
+    LOG_INFO("WebSocketSession::onPendingReadable")
+        << "La aplicación web dejó de esperar la respuesta a su petición de conexión";
+    phase_ = Phase::ended;
+    closeSocket();
+    EmbeddedServer::doPendingClose(this);
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::stopWatching() {
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().cancel(ignored);
+}
+
+template <class Stream>
+bool WebSocketSession<Stream>::stillWaiting() {
+    if (phase_ != Phase::admission || closing_) return false;
+    if (std::chrono::steady_clock::now() - asked_ > surelyWaiting) return false;
+    // Looked at now: the watch's news may still be on its way through the loop.
+    auto& socket = beast::get_lowest_layer(ws_).socket();
+    beast::error_code ec;
+    char byte = 0;
+    socket.non_blocking(true, ec);
+    if (!ec) socket.receive(asio::buffer(&byte, 1), asio::socket_base::message_peek, ec);
+    beast::error_code ignored;
+    socket.non_blocking(false, ignored);
+    return ec == asio::error::would_block;
 }
 
 template <class Stream>
@@ -57,16 +108,18 @@ void WebSocketSession<Stream>::admissionDecided(bool admitted) {
 
 template <class Stream>
 void WebSocketSession<Stream>::accept() {
+    stopWatching();
     admitted_ = true;
     phase_ = Phase::accepting;
     beast::get_lowest_layer(ws_).expires_never();
-    // A page may stay silent for long (a signature, a PIN dialog): pings keep a
-    // live page connected, and a vanished one is noticed.
-    auto timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
-    timeouts.keep_alive_pings = true;
-    ws_.set_option(timeouts);
+    ws_.set_option(pageTimeouts(settings_.httpTimeout));
+    // The handshake's answer (and Beast's own refusals of a bad upgrade) carry
+    // the headers of every answer.
     ws_.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { response.set(http::field::server, "Zelvo"); }));
+        [&settings = settings_](websocket::response_type& response) { setAnswerHeaders(response, settings); }));
+    ws_.control_callback([this](websocket::frame_type kind, beast::string_view) {
+        if (kind == websocket::frame_type::close) onPeerClose();
+    });
     ws_.read_message_max(settings_.maxMessageSize);
     ws_.auto_fragment(false);
     ws_.write_buffer_bytes(writeBufferBytes);
@@ -75,6 +128,7 @@ void WebSocketSession<Stream>::accept() {
 
 template <class Stream>
 void WebSocketSession<Stream>::refuse() {
+    stopWatching();
     phase_ = Phase::refusing;
     auto response = std::make_shared<http::response<http::empty_body>>(http::status::forbidden, request_.version());
     setAnswerHeaders(*response, settings_);
@@ -102,8 +156,20 @@ void WebSocketSession<Stream>::onAccept(beast::error_code ec) {
     }
     phase_ = Phase::open;
     LOG_VERBOSE("WebSocketSession::onAccept") << "Conexión websocket establecida";
+    // From here the handshake limit is the closing handshake's: our close frame
+    // sent, the connection ends within it whatever the page does.
+    ws_.set_option(pageTimeouts(PageStream::closeLimit));
     doRead();
     if (!writing_ && !queue_.empty()) doWrite();
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::onPeerClose() {
+    LOG_VERBOSE("WebSocketSession::onPeerClose") << "La aplicación web envió el cierre de la conexión websocket";
+    // Beast answers the close frame and then waits for the page to close TCP:
+    // the application hears of the close now, not when that wait ends.
+    beast::get_lowest_layer(ws_).expires_after(PageStream::closeLimit);
+    asio::post(ws_.get_executor(), [self = this->shared_from_this()] { self->pageGone(); });
 }
 
 template <class Stream>

@@ -22,6 +22,7 @@ public:
 
     void run();
     void admissionDecided(bool admitted) override;
+    bool stillWaiting() override;
     void send(bool text, std::string bytes, OutgoingBytes::Ticket ticket) override;
     void close() override;
     void stop() override;
@@ -36,6 +37,13 @@ private:
         OutgoingBytes::Ticket ticket;  // counts the bytes until the entry goes
     };
 
+    // While the user is asked: a page that leaves (or sends before it has its
+    // answer) is noticed at once, and the window stays open for its site.
+    void watchWhilePending();
+    void onPendingReadable(boost::beast::error_code ec);
+    void stopWatching();
+    // The page's close frame, seen before the read that carries it ends.
+    void onPeerClose();
     void accept();
     void refuse();
     void onRefused(boost::beast::error_code ec);
@@ -65,4 +73,5 @@ private:
     bool failed_ = false;
     bool reported_ = false;
     bool readPaused_ = false;  // no read pending until the page has taken its answers
+    const std::chrono::steady_clock::time_point asked_ = std::chrono::steady_clock::now();  // the upgrade request
 };

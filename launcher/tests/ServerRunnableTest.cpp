@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -119,5 +120,32 @@ TEST(ServerRunnable, AllowedSitesAddUpAndTheDescriptionNamesTheApplication) {
     auto merged = create(R"({"basekey":"SOFTWARE\\Zelvo\\","allowedorigins":["https://a.gob"]})", runRequest(kEcho));
     EXPECT_EQ(merged->serverParams().allowedorigins, (std::vector<std::string>{"https://a.gob", "https://b.gob"}));
     EXPECT_EQ(merged->serverParams().description, "el lector de DNI");
+    unsetenv("ZELVO_REGISTRY");
+}
+
+// The consent window names the application as the installer wrote it; the page's
+// spelling of the name never reaches it nor the remembered answers.
+TEST(ServerRunnable, TheApplicationIsNamedAsTheRegistryNamesIt) {
+    TempDir dir;
+    setenv("ZELVO_REGISTRY", (dir / "test.reg").c_str(), 1);
+    writeFile(dir / "test.reg", "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\vexa]\n\"Description\"=\"la tarjeta\"\n"
+                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\Quillet]\n\"RuntimeLib\"=\"/q.so\"\n");
+    const char* config = R"({"basekey":"SOFTWARE\\Zelvo\\","java":{"loaderclass":"a.b.Loader"}})";
+    // Request, application, description.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {R"({"type":"windows","name":"vexa"})", "vexa", "la tarjeta"},
+        {R"({"type":"windows","name":"VEXA"})", "vexa", "la tarjeta"},
+        {R"({"type":"windows","name":"vexa\\"})", "vexa", "la tarjeta"},
+        {R"({"type":"windows","name":"QUILLET"})", "Quillet", "Quillet"},
+        {R"j({"type":"windows","name":"Actualización de seguridad (verificada)"})j", "", ""},
+        {R"({"type":"java","name":"cualquiera"})", "a.b.Loader", "la aplicación Java a.b.Loader"},
+    };
+    for (const auto& [request, application, description] : rows) {
+        auto runnable = create(config, runRequest(request));
+        ASSERT_TRUE(runnable) << request;
+        EXPECT_EQ(runnable->serverParams().application, application) << request;
+        EXPECT_EQ(runnable->serverParams().description, description) << request;
+    }
     unsetenv("ZELVO_REGISTRY");
 }

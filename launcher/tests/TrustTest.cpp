@@ -86,7 +86,9 @@ using Verdict = SitePermission::Verdict;
 
 TEST_F(Folder, ThePermissionOfEachKindOfSite) {
     LogCapture log;
-    SitePermission p({{"https://a.gob", "https://*.b.gob", "http://*.c.gob", "basura"}, 8765, "vexa", "el lector"},
+    SitePermission p({{"https://a.gob", "https://*.b.gob", "http://*.c.gob", "basura", "https://*.co.uk",
+                       "https://*.gob.pe", "https://*.github.io", "https://*.municipio.gob.pe"},
+                      8765, "vexa", "el lector"},
                      RememberedSites(file()));
     const std::pair<const char*, Verdict> table[] = {
         {"http://localhost:8765", Verdict::allow},   {"https://127.0.0.1:8765", Verdict::allow},
@@ -94,12 +96,17 @@ TEST_F(Folder, ThePermissionOfEachKindOfSite) {
         {"http://localhost:8766", Verdict::ask},     {"ftp://localhost:8765", Verdict::ask},
         {"http://evil.test:8765", Verdict::ask},     {"https://a.gob", Verdict::allow},
         {"https://x.b.gob", Verdict::allow},         {"http://x.c.gob", Verdict::ask},
+        {"https://x.co.uk", Verdict::ask},           {"https://x.gob.pe", Verdict::ask},
+        {"https://x.github.io", Verdict::ask},       {"https://x.municipio.gob.pe", Verdict::allow},
         {"null", Verdict::refuse},                   {"javascript:alert(1)", Verdict::refuse},
         {"", Verdict::refuse},
     };
     for (const auto& [origin, verdict] : table) EXPECT_EQ(p.check(origin), verdict) << origin;
     EXPECT_TRUE(log.contains("El sitio \"http://*.c.gob\" de allowedorigins no es válido"));
     EXPECT_TRUE(log.contains("El sitio \"basura\" de allowedorigins no es válido"));
+    for (const char* suffix : {"co.uk", "gob.pe", "github.io"})
+        EXPECT_TRUE(log.contains(std::string("abarca el sufijo público ") + suffix)) << suffix;
+    EXPECT_FALSE(log.contains("abarca el sufijo público municipio.gob.pe"));
     EXPECT_EQ(SitePermission({{"null"}, 8765, "vexa", ""}, RememberedSites(file())).check("null"), Verdict::allow);
 }
 
@@ -112,14 +119,35 @@ TEST_F(Folder, RememberedAnswersPerSiteAndApplication) {
     vexa.decided("https://uno.test", true, true);
     vexa.decided("https://DOS.test:443", false, true);
     EXPECT_EQ(vexa.check("https://uno.test"), Verdict::allow);
-    EXPECT_EQ(vexa.check("https://dos.test"), Verdict::refuse);
+    EXPECT_EQ(vexa.check("https://dos.test"), Verdict::refusedBefore);
     EXPECT_EQ(quillet.check("https://uno.test"), Verdict::ask);
     EXPECT_EQ(vexa.check("null"), Verdict::refuse);
+    // The registry names applications in any case.
+    EXPECT_EQ(SitePermission({{}, 8765, "VEXA", ""}, RememberedSites(file())).check("https://dos.test"),
+              Verdict::refusedBefore);
 
     EXPECT_EQ(fs::status(file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_NE(read(file()).find(R"({"origin": "https://dos.test", "application": "vexa", "decision": "refuse"})"),
               std::string::npos)
         << read(file());
+    // A later answer replaces the earlier one, whatever case the application was written in.
+    RememberedSites(file()).remember("https://dos.test", "Vexa", true);
+    EXPECT_EQ(RememberedSites(file()).find("https://dos.test", "vexa"), RememberedSites::Decision::allow);
+    EXPECT_EQ(read(file()).find("\"vexa\", \"decision\": \"refuse\""), std::string::npos) << read(file());
+}
+
+TEST_F(Folder, OneQuestionARunAndItsAnswerHoldsForTheSite) {
+    SitePermission p({{"https://listado.gob"}, 8765, "vexa", "vexa"}, RememberedSites(file()));
+    EXPECT_EQ(p.check("https://uno.test"), Verdict::ask);
+    p.decided("https://UNO.test:443", true, false);
+    const std::pair<const char*, Verdict> afterwards[] = {
+        {"https://uno.test", Verdict::allow},      // the user's answer, for this run
+        {"https://otro.test", Verdict::refuse},    // not asked again
+        {"http://uno.test", Verdict::refuse},      // another site
+        {"https://listado.gob", Verdict::allow},   {"http://localhost:8765", Verdict::allow},
+    };
+    for (const auto& [origin, verdict] : afterwards) EXPECT_EQ(p.check(origin), verdict) << origin;
+    EXPECT_FALSE(fs::exists(file()));
 }
 
 TEST_F(Folder, AFileThatCannotBeTrustedIsIgnoredAndKeptAside) {

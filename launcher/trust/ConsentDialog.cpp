@@ -22,7 +22,8 @@ ConsentAnswer ConsentAnswer::interpret(int exitCode, const std::string& output) 
     return answer;
 }
 
-ConsentDialog::ConsentDialog(asio::io_context& ioc) : ioc_(ioc) {}
+ConsentDialog::ConsentDialog(asio::io_context& ioc, std::chrono::milliseconds limit)
+    : ioc_(ioc), limitTimer_(ioc), limit_(limit) {}
 
 ConsentDialog::~ConsentDialog() { cancel(); }
 
@@ -46,11 +47,29 @@ bool ConsentDialog::start(const std::string& origin, const std::string& applicat
         const int exitCode = shown->wait();
         asio::post(ioc_, [this, generation, exitCode, whole, output] { finish(generation, exitCode, whole, output); });
     });
+    limitTimer_.expires_after(limit_);
+    limitTimer_.async_wait([this, generation](const boost::system::error_code& ec) {
+        if (!ec && generation == generation_) onLimit();
+    });
     return true;
+}
+
+void ConsentDialog::onLimit() {
+    // Once the child has ended its own answer is on its way: that one counts.
+    if (!child_ || child_->waitFor(std::chrono::milliseconds(0))) return;
+    LOG_WARN("ConsentDialog::onLimit") << "El diálogo de permiso no se respondió en "
+                                       << std::chrono::duration_cast<std::chrono::seconds>(limit_).count()
+                                       << " segundos, se cierra y se toma como un rechazo";
+    Handler handler = std::move(handler_);
+    cancel();
+    ConsentAnswer answer;
+    answer.unanswered = true;
+    if (handler) handler(answer);
 }
 
 void ConsentDialog::finish(unsigned generation, int exitCode, bool whole, std::string output) {
     if (generation != generation_ || !child_) return;  // cancelled meanwhile
+    limitTimer_.cancel();
     child_.reset();
     if (exitCode != 0 && exitCode != 1) {
         LOG_WARN("ConsentDialog::finish") << "El diálogo de permiso terminó con el código " << exitCode
@@ -63,6 +82,7 @@ void ConsentDialog::finish(unsigned generation, int exitCode, bool whole, std::s
 }
 
 void ConsentDialog::cancel() {
+    limitTimer_.cancel();
     if (child_) {
         LOG_INFO("ConsentDialog::cancel") << "Se cierra el diálogo de permiso";
         child_->kill();

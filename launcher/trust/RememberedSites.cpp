@@ -1,5 +1,6 @@
 #include "RememberedSites.h"
 
+#include "trust/Authority.h"
 #include "trust/Origin.h"
 #include "zelvo/json_nesting.h"
 #include "zelvo/log.h"
@@ -59,6 +60,12 @@ RememberedSites::Contents RememberedSites::load() const {
             contents.usable = false;
             LOG_WARN("RememberedSites::load") << "No se puede leer el archivo de sitios recordados " << path_;
             return contents;
+        case zelvo::PrivateRead::notRegular:
+            // A link, a FIFO or a device in its place is neither followed nor waited on.
+            contents.exists = true;
+            contents.usable = false;
+            LOG_WARN("RememberedSites::load") << "El archivo de sitios recordados no es un archivo válido: " << path_;
+            return contents;
         case zelvo::PrivateRead::notPrivate:
             contents.exists = true;
             contents.usable = false;
@@ -106,9 +113,18 @@ RememberedSites::Contents RememberedSites::load() const {
 
 RememberedSites::Decision RememberedSites::find(const std::string& origin, const std::string& application) const {
     Contents contents = load();
-    auto it = contents.decisions.find({origin, application});
+    auto it = sameEntry(contents, origin, application);
     if (it == contents.decisions.end()) return Decision::none;
     return it->second ? Decision::allow : Decision::refuse;
+}
+
+std::map<RememberedSites::Key, bool>::iterator RememberedSites::sameEntry(Contents& contents, const std::string& origin,
+                                                                         const std::string& application) {
+    // The registry names applications in any case: "VEXA" is "vexa".
+    const std::string wanted = asciiLower(application);
+    return std::find_if(contents.decisions.begin(), contents.decisions.end(), [&](const auto& entry) {
+        return entry.first.first == origin && asciiLower(entry.first.second) == wanted;
+    });
 }
 
 bool RememberedSites::remember(const std::string& origin, const std::string& application, bool allowed) const {
@@ -117,6 +133,8 @@ bool RememberedSites::remember(const std::string& origin, const std::string& app
         if (!keepAside()) return false;
         contents = Contents{};
     }
+    auto earlier = sameEntry(contents, origin, application);
+    if (earlier != contents.decisions.end()) contents.decisions.erase(earlier);
     contents.decisions[{origin, application}] = allowed;
     if (!write(contents)) return false;
     LOG_INFO("RememberedSites::remember") << "Se recordará " << (allowed ? "el permiso" : "el rechazo")

@@ -8,7 +8,9 @@
 // The file is written whole into a temporary file of mode 0600 that then
 // replaces it, so that no crash leaves half a file. A file that cannot be read
 // or parsed, or that other users may change, counts as nothing remembered and
-// is kept aside (renamed) before a new one is written.
+// is kept aside (renamed) before a new one is written; so is anything but a
+// regular file in its place (a link, a FIFO, a device: never followed nor
+// waited on). Applications compare in any case, as the registry names them.
 #include <map>
 #include <string>
 #include <utility>
@@ -37,6 +39,8 @@ private:
     };
 
     Contents load() const;
+    static std::map<Key, bool>::iterator sameEntry(Contents& contents, const std::string& origin,
+                                                   const std::string& application);
     bool keepAside() const;
     bool write(const Contents& contents) const;
 

@@ -1,5 +1,6 @@
 #include "SitePermission.h"
 
+#include "trust/PublicSuffix.h"
 #include "zelvo/log.h"
 
 namespace {
@@ -12,6 +13,12 @@ SitePermission::SitePermission(Settings settings, RememberedSites remembered)
         if (entry == kNull) {
             nullListed_ = true;
         } else if (auto origin = Origin::parse(entry, true)) {
+            if (origin->subdomains && PublicSuffix::covers(origin->host)) {
+                LOG_WARN("SitePermission::SitePermission")
+                    << "El sitio \"" << entry << "\" de allowedorigins abarca el sufijo público " << origin->host
+                    << ", donde cualquiera puede tener su sitio; no se tendrá en cuenta";
+                continue;
+            }
             listed_.push_back(*origin);
         } else {
             LOG_WARN("SitePermission::SitePermission")
@@ -46,22 +53,34 @@ SitePermission::Verdict SitePermission::check(const std::string& originValue) co
             return Verdict::allow;
         }
     }
+    if (!allowedThisRun_.empty() && origin->text() == allowedThisRun_) {
+        LOG_INFO("SitePermission::check") << "El usuario permitió el sitio " << originValue << " en esta ejecución";
+        return Verdict::allow;
+    }
     switch (remembered_.find(origin->text(), settings_.application)) {
         case RememberedSites::Decision::allow:
             LOG_INFO("SitePermission::check") << "El usuario permitió antes el sitio " << originValue;
             return Verdict::allow;
         case RememberedSites::Decision::refuse:
             LOG_INFO("SitePermission::check") << "El usuario rechazó antes el sitio " << originValue;
-            return Verdict::refuse;
+            return Verdict::refusedBefore;
         case RememberedSites::Decision::none:
             break;
+    }
+    if (answered_) {
+        LOG_WARN("SitePermission::check") << "Ya se preguntó al usuario en esta ejecución; no se preguntará por el sitio "
+                                          << originValue;
+        return Verdict::refuse;
     }
     return Verdict::ask;
 }
 
-void SitePermission::decided(const std::string& originValue, bool allowed, bool remember) const {
+void SitePermission::decided(const std::string& originValue, bool allowed, bool remember) {
     LOG_INFO("SitePermission::decided") << "El usuario " << (allowed ? "permitió" : "rechazó") << " el sitio "
                                         << originValue << (remember ? " y pidió recordarlo" : "");
+    answered_ = true;
     auto origin = Origin::parse(originValue);
-    if (remember && origin) remembered_.remember(origin->text(), settings_.application, allowed);
+    if (!origin) return;
+    if (allowed) allowedThisRun_ = origin->text();
+    if (remember) remembered_.remember(origin->text(), settings_.application, allowed);
 }

@@ -8,11 +8,9 @@
 
 #include "zelvo/paths.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <pwd.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace quillet {
 namespace {
@@ -22,6 +20,9 @@ const char* const kNoProperties =
 const char* const kCorruptProperties =
     "Verifique la instalación del software Quillet. El archivo de propiedades está corrupto";
 const char* const kBadJarPath = "Verifique la instalación del software Quillet. Path no válido para QUILLET_JAR";
+const char* const kNoJava = "Verifique la instalación de Java";
+// The properties file holds a line and a path: anything larger is not it.
+constexpr size_t kLargestProperties = 1 << 20;
 
 std::string trim(const std::string& s, bool left, bool right) {
     const char* blanks = " \t\r\n\f\v";
@@ -42,13 +43,6 @@ std::vector<std::string> split(const std::string& s, const std::string& sep) {
     return pieces;
 }
 
-// The user's home folder: $HOME, else the password database; empty without either.
-std::string userHome() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
-    return "";
-}
-
 }  // namespace
 
 Config::Config(std::string libraryDir, std::string workDir)
@@ -65,55 +59,55 @@ Config::Config(std::string libraryDir, std::string workDir)
     }
 }
 
-CommandLine Config::commandLine(const std::string& quilletJar) const {
-    CommandLine cl;
-    std::string classPath = quilletJar + ":" + wrapperJarPath();
-    // A folder with blanks stays one argument: quoted in the text, one word for the child.
-    bool blanks = workDir_.find_first_of(" \t") != std::string::npos;
-    cl.text = "\"java\" " + javaModifiers_ + " " + (blanks ? "\"-Dlog4jpath=" + workDir_ + "\"" : "-Dlog4jpath=" + workDir_) +
-              " -cp \"" + classPath + "\" " + wrapperClass_;
-    cl.args.push_back("java");
-    for (std::string& word : process::splitCommandLine(javaModifiers_)) cl.args.push_back(std::move(word));
-    cl.args.push_back("-Dlog4jpath=" + workDir_);
-    cl.args.push_back("-cp");
-    cl.args.push_back(classPath);
-    cl.args.push_back(wrapperClass_);
+std::string Config::logDir() const { return zelvo::withSeparator(workDir_ + "logs"); }
+
+process::CommandLine Config::commandLine(const std::string& javaProgram, const std::string& quilletJar) const {
+    process::CommandLine cl(javaProgram);
+    cl.addAsWritten(javaModifiers_);
+    // A folder with blanks stays one argument.
+    cl.add("-Dlog4jpath=" + workDir_);
+    cl.add("-cp").add(quilletJar + zelvo::kSearchPathSeparator + wrapperJarPath(), true);
+    cl.add(wrapperClass_);
     return cl;
 }
 
 std::string libraryDirectory() {
     std::string path = zelvo::modulePath(reinterpret_cast<const void*>(&libraryDirectory));
     QLOG_INFO << path;
-    size_t slash = path.rfind('/');
-    if (path.empty() || slash == std::string::npos) throw std::runtime_error("invalid file path: " + std::to_string(EINVAL));
-    return path.substr(0, slash + 1);
+    if (std::none_of(path.begin(), path.end(), zelvo::isPathSeparator))
+        throw std::runtime_error("invalid file path: " + std::to_string(EINVAL));
+    return zelvo::folderOf(path);
 }
 
 std::string workDirectory(const std::string& libraryDir) {
     std::string dir = zelvo::writableDirOr(libraryDir, "signing");
-    if (dir.empty()) {
-        const char* state = std::getenv("XDG_STATE_HOME");
-        std::string base = state && *state ? std::string(state) : zelvo::homeDir() + "/.local/state";
-        throw std::runtime_error("No se puede crear la carpeta de trabajo del usuario (" + base + "/zelvo/signing)");
-    }
+    if (dir.empty())
+        throw std::runtime_error("No se puede crear la carpeta de trabajo del usuario (" +
+                                 zelvo::userStateDirPath("signing") + ")");
     return dir;
 }
 
 std::string javaCheck() {
-    process::Child child("which java");
+    process::Child child(process::locatorOf(process::kJavaProgram));
     try {
         child.start(0, 1, false, true, false);
     } catch (const std::exception& e) {
-        // Without `which` on the path nothing can tell where Java is either.
+        // Without the locator nothing can tell where Java is either.
         QLOG_ERROR << e.what();
-        throw std::runtime_error("Verifique la instalación de Java");
+        throw std::runtime_error(kNoJava);
     }
     std::string out;
     std::string failure = process::collectStdoutWorker(child, out);
     child.wait();
     if (!failure.empty()) throw std::runtime_error(failure);
-    if (child.exitCode() != 0) throw std::runtime_error("Verifique la instalación de Java");
+    if (child.exitCode() != 0) throw std::runtime_error(kNoJava);
     return out;
+}
+
+std::string javaProgram(const std::string& located) {
+    std::string program = process::locatedProgram(process::kJavaProgram, located);
+    if (program.empty()) throw std::runtime_error(kNoJava);
+    return program;
 }
 
 std::string findQuilletJar(const std::string& properties) {
@@ -133,16 +127,18 @@ std::string findQuilletJar(const std::string& properties) {
 std::string quilletJarPath() {
     std::string properties;
     try {
-        std::string home = userHome();
-        if (home.empty()) throw std::runtime_error("No se puede resolver la variable de sistema $HOME");
-        properties = readWholeFile(home + "/.quillet/quillet.properties");
+        std::string home = zelvo::profileDir();
+        if (home.empty())
+            throw std::runtime_error(std::string("No se puede resolver la variable de sistema ") + zelvo::kProfileVariable);
+        properties = readWholeFile(zelvo::withSeparator(home) + ".quillet" + zelvo::kPathSeparator + "quillet.properties",
+                                   kLargestProperties);
     } catch (const std::exception& e) {
         QLOG_ERROR << e.what();
         throw std::runtime_error(kNoProperties);
     }
     std::string path = findQuilletJar(properties);
     if (path.empty()) throw std::runtime_error(kCorruptProperties);
-    if (!fileExists(path)) {
+    if (!zelvo::isReadableFile(path)) {
         QLOG_ERROR << "invalid path:" << path;
         throw std::runtime_error(kBadJarPath);
     }

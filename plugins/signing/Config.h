@@ -2,15 +2,11 @@
 // Where everything is, worked out afresh for each run: the plug-in's folder and
 // the folder it writes to, "config.ini", the Java runtime, the user's Quillet
 // installation and the command line that starts the wrapper.
+#include "process/Child.h"
+
 #include <string>
-#include <vector>
 
 namespace quillet {
-
-struct CommandLine {
-    std::string text;               // for the log and the length rule
-    std::vector<std::string> args;  // the same words, as the child gets them
-};
 
 class Config {
 public:
@@ -19,12 +15,13 @@ public:
     static constexpr int kDefaultSigningTimeout = 900;
 
     // Reads libraryDir + "config.ini" (section "config", Profile); a missing file
-    // or key keeps the default. `workDir` is where documents and logs go.
+    // or key keeps the default. `workDir` (ending in a separator) is where
+    // documents and logs go.
     Config(std::string libraryDir, std::string workDir);
 
     const std::string& libraryDir() const { return libraryDir_; }
     const std::string& workDir() const { return workDir_; }
-    std::string logDir() const { return workDir_ + "logs/"; }
+    std::string logDir() const;
     std::string wrapperJarPath() const { return libraryDir_ + wrapperJar_; }
     const std::string& wrapperClass() const { return wrapperClass_; }
     int deleteFilesAfterSigning() const { return deleteFilesAfterSigning_; }
@@ -32,8 +29,9 @@ public:
     // How long the wrapper may take, in seconds; 0 means no limit.
     int signingTimeoutSeconds() const { return signingTimeoutSeconds_; }
 
-    // "java" <modifiers> -Dlog4jpath=<work folder> -cp "<quillet jar>:<wrapper jar>" <class>
-    CommandLine commandLine(const std::string& quilletJar) const;
+    // "<java>" <modifiers> -Dlog4jpath=<work folder> -cp "<quillet jar>:<wrapper jar>" <class>
+    // (";" between the jars on Windows).
+    process::CommandLine commandLine(const std::string& javaProgram, const std::string& quilletJar) const;
 
 private:
     std::string libraryDir_;
@@ -45,14 +43,20 @@ private:
     int signingTimeoutSeconds_ = kDefaultSigningTimeout;
 };
 
-// The folder of this plug-in's own file, ending in '/'.
+// The folder of this plug-in's own file, ending in a separator.
 std::string libraryDirectory();
-// The library folder when the process may write there, else the per-user
-// folder $XDG_STATE_HOME/zelvo/signing/ (mode 0700).
+// Where documents and logs go: POSIX the library folder when the process may
+// write there, else the per-user folder $XDG_STATE_HOME/zelvo/signing/ (mode
+// 0700); Windows always %LOCALAPPDATA%\Zelvo\signing\, private to the user.
 std::string workDirectory(const std::string& libraryDir);
-// Runs `which java`; its output, or "Verifique la instalación de Java".
+// Asks the system where Java is (`which java`, `where.exe javaw.exe`); what it
+// printed, or "Verifique la instalación de Java".
 std::string javaCheck();
-// The jar named by "QUILLET_JAR" in $HOME/.quillet/quillet.properties.
+// The Java program to start, given what javaCheck printed; else "Verifique la
+// instalación de Java".
+std::string javaProgram(const std::string& located);
+// The jar named by "QUILLET_JAR" in <profile>/.quillet/quillet.properties
+// (the profile: $HOME, %USERPROFILE%).
 std::string quilletJarPath();
 // The "QUILLET_JAR" value of a properties text, or "" when there is none.
 std::string findQuilletJar(const std::string& properties);

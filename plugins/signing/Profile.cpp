@@ -4,8 +4,6 @@
 
 #include "zelvo/paths.h"
 
-#include <unistd.h>
-
 namespace quillet {
 namespace {
 
@@ -55,7 +53,7 @@ Profile::Profile(const std::string& text) {
 Profile Profile::fromFile(const std::string& path) {
     std::string text;
     if (zelvo::readRegularFile(path, kLargestFile, text)) return Profile(text);
-    if (::access(path.c_str(), F_OK) == 0)
+    if (zelvo::fileExists(path))
         QLOG_WARN << path << " no se puede leer (no es un archivo o pasa de " << kLargestFile
                   << " bytes); se usan los valores por omisión";
     return Profile();

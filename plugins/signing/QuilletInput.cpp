@@ -6,15 +6,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
+#include "zelvo/paths.h"
+#include "zelvo/private_file.h"
+
 #include <random>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quillet {
 namespace {
@@ -31,7 +27,7 @@ int base64Value(unsigned char c) {
 }
 
 void cleanOne(const std::string& path) {
-    if (::unlink(path.c_str()) != 0)
+    if (!zelvo::removeFile(path))
         QLOG_WARN << "there was a problem deleting:" << path;
     else
         QLOG_DEBUG << "cleaning:" << path;
@@ -108,10 +104,8 @@ void cleanFiles(const QuilletInput& input) {
 void cleanSignedFile(const std::string& path, const std::string& folder) {
     // Only what the wrapper wrote beside the run's own files: a path elsewhere
     // may name a document of the user's.
-    size_t slash = path.rfind('/');
-    char here[PATH_MAX], work[PATH_MAX];
-    bool inFolder = slash != std::string::npos && realpath(path.substr(0, slash + 1).c_str(), here) &&
-                    realpath(folder.c_str(), work) && std::strcmp(here, work) == 0;
+    std::string here = zelvo::canonicalPath(zelvo::folderOf(path)), work = zelvo::canonicalPath(folder);
+    bool inFolder = !here.empty() && here == work;
     if (inFolder)
         cleanOne(path);
     else
@@ -155,76 +149,34 @@ SignerAnswer parseAnswer(const std::string& out) {
     return {"", out.substr(sep + 2, next == std::string::npos ? std::string::npos : next - sep - 2)};
 }
 
-std::string readWholeFile(const std::string& path) {
-    // Non-blocking open, so that a FIFO in the way cannot hold the caller.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
-        throw std::runtime_error("file cannot be opened for reading");
-    }
-    // The known size in one allocation: a large signed document is never copied
-    // to grow its buffer. Only a file that grows meanwhile is read on in chunks.
-    std::string bytes(static_cast<size_t>(st.st_size), '\0');
-    size_t done = 0;
-    char more[4096];
-    for (;;) {
-        bool inPlace = done < bytes.size();
-        ssize_t n = inPlace ? ::read(fd, &bytes[done], bytes.size() - done) : ::read(fd, more, sizeof more);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = n < 0 ? errno : 0;
-            ::close(fd);
-            if (err) throw std::runtime_error("el archivo no se puede leer (errno " + std::to_string(err) + ")");
-            break;
-        }
-        if (inPlace) {
-            done += static_cast<size_t>(n);
-        } else {
-            bytes.append(more, static_cast<size_t>(n));
-            done = bytes.size();
-        }
-    }
-    bytes.resize(done);
+std::string readWholeFile(const std::string& path, size_t maxBytes) {
+    // Never waits on a FIFO or pipe in the way; a file that grows while it is
+    // read is refused too.
+    std::string bytes;
+    if (!zelvo::readRegularFile(path, maxBytes, bytes)) throw std::runtime_error("file cannot be opened for reading");
     return bytes;
 }
 
 std::string writeNewFile(const std::string& folder, size_t count, const char* extension, const std::string& bytes) {
-    // Created new, never opened: an existing file or a symbolic link of the same
-    // name (put there by anyone) is never written through. A name that exists
+    // Created new, never opened: an existing file or a link of the same name
+    // (put there by anyone) is never written through. A name that exists
     // already is drawn again.
     constexpr int kDraws = 1000;
-    std::string path;
-    int fd = -1;
-    for (int draw = 0; draw < kDraws && fd < 0; ++draw) {
-        path = folder + randomChars(count, kNameChars) + extension;
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0 && errno != EEXIST) throw std::runtime_error("file cannot be opened for writing");
+    for (int draw = 0; draw < kDraws; ++draw) {
+        std::string path = folder + randomChars(count, kNameChars) + extension;
+        unsigned long error = 0;
+        switch (zelvo::writeNewPrivateFile(path, bytes, error)) {
+            case zelvo::NewFile::written:
+                return path;
+            case zelvo::NewFile::exists:
+                continue;
+            case zelvo::NewFile::notCreated:
+                throw std::runtime_error("file cannot be opened for writing");
+            case zelvo::NewFile::notWritten:
+                throw std::runtime_error("el archivo no se puede escribir (error " + std::to_string(error) + ")");
+        }
     }
-    if (fd < 0) throw std::runtime_error("no se pudo crear un archivo nuevo en " + folder);
-    size_t done = 0;
-    int err = 0;
-    while (done < bytes.size() && err == 0) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) err = n < 0 ? errno : ENOSPC;
-        else done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) {
-        ::unlink(path.c_str());  // a half-written document is of no use to anyone
-        throw std::runtime_error("el archivo no se puede escribir (errno " + std::to_string(err) + ")");
-    }
-    return path;
-}
-
-bool fileExists(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
+    throw std::runtime_error("no se pudo crear un archivo nuevo en " + folder);
 }
 
 std::string randomChars(size_t count, const std::string& alphabet) {

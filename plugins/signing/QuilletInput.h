@@ -32,7 +32,7 @@ void takeTextPart(QuilletInput& input, const std::string& text);
 void appendBase64(std::string& out, const std::string& text);
 
 // Writes the document (then releases its bytes) and, when there is one, the
-// stamp image as new files in `folder` (which ends in '/'); sets their paths.
+// stamp image as new files in `folder` (which ends in a separator); sets their paths.
 void writeFiles(QuilletInput& input, const std::string& folder);
 // Removes the files written; a failure is only logged.
 void cleanFiles(const QuilletInput& input);
@@ -52,12 +52,11 @@ struct SignerAnswer {
 };
 SignerAnswer parseAnswer(const std::string& out);
 
-// Whole-file helpers. Only regular files are read.
-std::string readWholeFile(const std::string& path);
-// Writes `bytes` to a file created new (mode 0600) in `folder`, named with
-// `count` random characters and `extension`; its path.
+// Whole-file helpers. Only regular files of at most `maxBytes` are read.
+std::string readWholeFile(const std::string& path, size_t maxBytes);
+// Writes `bytes` to a file created new, private to the user, in `folder`,
+// named with `count` random characters and `extension`; its path.
 std::string writeNewFile(const std::string& folder, size_t count, const char* extension, const std::string& bytes);
-bool fileExists(const std::string& path);
 // `count` characters drawn uniformly from `alphabet`.
 std::string randomChars(size_t count, const std::string& alphabet);
 

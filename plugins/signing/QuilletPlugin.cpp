@@ -6,9 +6,10 @@
 #include "process/Log.h"
 #include "process/StreamWorkers.h"
 
+#include "zelvo/paths.h"
+
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -67,7 +68,7 @@ QuilletPlugin& plugin() {
 
 std::string pluginLogFolder() {
     try {
-        return workDirectory(libraryDirectory()) + "logs/";
+        return zelvo::withSeparator(workDirectory(libraryDirectory()) + "logs");
     } catch (const std::exception&) {
         return "";
     }
@@ -258,7 +259,8 @@ bool QuilletPlugin::postSignedFile(const std::string& path) {
     QLOG_INFO << "postSignedFile: " << path;
     std::string bytes;
     try {
-        bytes = readWholeFile(path);
+        // The binary sender takes an int length: nothing larger can be sent.
+        bytes = readWholeFile(path, static_cast<size_t>(INT_MAX));
     } catch (const std::exception& e) {
         QLOG_ERROR << "ERROR: " << e.what();
         postErrorMessage("signed file was modified from another process");
@@ -277,13 +279,14 @@ void QuilletPlugin::runSigning(QuilletInput& input) {
     QLOG_INFO << "quilletInput:" << describe(input);
 
     std::unique_ptr<Config> config;
-    std::string quilletJar;
+    std::string java, quilletJar;
     try {
         std::string libraryDir = libraryDirectory();
         QLOG_DEBUG << "dllDirectory:" << libraryDir;
         config = std::make_unique<Config>(libraryDir, workDirectory(libraryDir));
         std::string javaPath = javaCheck();  // not inside the record: it must run at every level
         QLOG_DEBUG << "javaPath:" << javaPath;
+        java = javaProgram(javaPath);
         quilletJar = quilletJarPath();
         QLOG_DEBUG << "quilletJarPath:" << quilletJar;
         QLOG_DEBUG << "wrapperJarPath:" << config->wrapperJarPath();
@@ -300,8 +303,8 @@ void QuilletPlugin::runSigning(QuilletInput& input) {
     try {
         QLOG_INFO << "writing files";
         writeFiles(input, config->workDir());
-        CommandLine commandLine = config->commandLine(quilletJar);
-        QLOG_INFO << commandLine.text;
+        process::CommandLine commandLine = config->commandLine(java, quilletJar);
+        QLOG_INFO << commandLine.text();
         whole = runWrapper(*config, commandLine, input);
     } catch (const std::exception& e) {
         QLOG_ERROR << e.what();
@@ -316,8 +319,9 @@ void QuilletPlugin::runSigning(QuilletInput& input) {
     }
 }
 
-bool QuilletPlugin::runWrapper(const Config& config, const CommandLine& commandLine, const QuilletInput& input) {
-    process::Child child(commandLine.text, commandLine.args);
+bool QuilletPlugin::runWrapper(const Config& config, const process::CommandLine& commandLine,
+                               const QuilletInput& input) {
+    process::Child child(commandLine);
     child.start(5, 1, true, true, true);
     QLOG_DEBUG << "process started";
     std::string job = jsonInput(input);
@@ -334,7 +338,7 @@ bool QuilletPlugin::runWrapper(const Config& config, const CommandLine& commandL
         } catch (...) {
             // A worker that could not start: the child goes first, so that the
             // workers already running see their streams end and can be joined.
-            child.signal(SIGKILL);
+            child.terminate();
             throw;
         }
         end = process::waitWithin(child, std::chrono::seconds(config.signingTimeoutSeconds()), stop_, kKillGrace);

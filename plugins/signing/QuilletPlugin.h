@@ -70,7 +70,7 @@ private:
     void joinRun();
     // Runs the wrapper on the files written for `input` and answers the page;
     // false when the run was cut short (time limit or onClose).
-    bool runWrapper(const Config& config, const CommandLine& commandLine, const QuilletInput& input);
+    bool runWrapper(const Config& config, const process::CommandLine& commandLine, const QuilletInput& input);
 
     std::atomic<int> state_{kLoaded};
     // Written by the application thread before any message can arrive, read by

@@ -4,11 +4,14 @@
 //
 //   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|estado|eval URL
 //
-// test: lets the test page connect, sends the text hola and a small file, then closes the
-//       connection with the page's own button.
+// test: presses the test page's "Conectar", sends the text hola and a small file, then
+//       closes the connection with the page's own button.
 // card: presses "Leer tarjeta", waits for the outcome and both images, and saves a
 //       screenshot beside RESULT (RESULT with .png).
 // estado: any page with a #estado element: waits until it no longer says "esperando".
+// visit: waits until the page (and wherever it sends the browser) has loaded, and a
+//       little longer for scripts to act; result.url and result.frames tell where it
+//       ended up.
 // eval: evaluates, one after the other, the async expressions of the JSON list in
 //       expressions.json beside RESULT; result.outcomes holds each value, or the thrown
 //       error's name, code, message and close code.
@@ -37,6 +40,7 @@ function writePids() {
 }
 
 async function testPage(page, result) {
+  await page.click("#conectar", wait);
   await page.waitForSelector("#estado.conectado", wait);
   result.websocket = await page.textContent("#direccion");
   await page.click("#enviar");
@@ -77,6 +81,16 @@ async function estadoPage(page, result) {
   result.estado = await page.textContent("#estado");
 }
 
+async function visitPage(page, result) {
+  await page.waitForLoadState("load", wait);
+  await page.waitForTimeout(1500);
+  await page.waitForLoadState("load", wait);
+  await page.waitForTimeout(1500);
+  result.url = page.url();
+  result.frames = page.frames().filter((f) => f !== page.mainFrame()).map((f) => f.url());
+  result.title = await page.title();
+}
+
 async function evalPage(page, result) {
   const expressions = JSON.parse(fs.readFileSync(require("path").join(require("path").dirname(resultFile),
                                                                       "expressions.json"), "utf8"));
@@ -104,7 +118,8 @@ async function main() {
     page.on("console", (m) => result.console.push(m.type() + ": " + m.text()));
     page.on("pageerror", (e) => result.console.push("pageerror: " + e.message));
     await page.goto(url, wait);
-    await ({ card: cardPage, estado: estadoPage, eval: evalPage }[scenario] || testPage)(page, result);
+    await ({ card: cardPage, estado: estadoPage, eval: evalPage, visit: visitPage }[scenario] || testPage)(page,
+                                                                                                      result);
   } catch (e) {
     result.error = String(e && e.message || e);
   } finally {

@@ -1,7 +1,13 @@
 """Pieces of the signing plug-in's end-to-end tests (and of its demo): a private copy
 of the installed plug-in folder (plug-in, config.ini, stand-in wrapper jar), a made
 Quillet jar and properties file in the launcher's HOME, a sample PDF, and one
-launcher in server mode hosting the plug-in."""
+launcher in server mode hosting the plug-in.
+
+On Windows (ZELVO_TARGET=windows) the signer is tests/windows' stand-in javaw.exe,
+found through the search path given to the launcher, by the stand-in where.exe
+that takes the place of Wine's stub in the prefix's system folder; the
+properties file is in the prefix's user profile (Wine sets %USERPROFILE% itself)
+and the plug-in's files in its %LOCALAPPDATA%\\Zelvo\\signing."""
 import datetime
 import json
 import re
@@ -10,10 +16,13 @@ import subprocess
 import zipfile
 from pathlib import Path
 
-from zelvo_harness import (BASEKEY, JVM_ENV, SANITIZE, STAGE, WAIT, Launcher, free_port, run_request, server_config,
-                           session, write_registry)
+from zelvo_harness import (BASEKEY, BUILD, JVM_ENV, LIBRARY, SANITIZE, STAGE, WAIT, WINDOWS, Launcher, free_port,
+                           host_path, run_request, server_config, session, write_registry)
 
-PLUGIN = "quillet-wrapper.so"
+PLUGIN = "quillet-wrapper" + LIBRARY
+# The Java runtime's program the plug-in starts, and the Windows stand-ins (tests/windows/signer).
+JAVA = "javaw.exe" if WINDOWS else "java"
+WINDOWS_STANDINS = BUILD / "tests" / "windows"
 WRAPPER_JAR = "quillet-wrapper-1.0.dist.jar"
 MARKER = b"% ZELVO STAND-IN SIGNER: NOT A SIGNATURE"
 
@@ -60,11 +69,14 @@ def write_properties(home, text):
 
 
 def install_plugin(folder, config_ini=None):
-    """Copies the staged plug-in folder's three files into `folder`."""
+    """Copies the staged plug-in folder's three files into `folder` (on Windows the
+    wrapper jar is a made one: the stand-in javaw.exe reads no jar)."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    for name in (PLUGIN, "config.ini", WRAPPER_JAR):
+    for name in (PLUGIN, "config.ini") + (() if WINDOWS else (WRAPPER_JAR,)):
         shutil.copy2(STAGE / "plugins" / name, folder / name)
+    if WINDOWS:
+        make_quillet_jar(folder / WRAPPER_JAR)
     if config_ini is not None:
         (folder / "config.ini").write_text(config_ini, encoding="utf-8")
     return folder
@@ -77,6 +89,32 @@ def day_log_name(name="quillet.plugin"):
 def day_log(folder, name="quillet.plugin"):
     path = Path(folder) / "logs" / day_log_name(name)
     return path.read_bytes().decode("utf-8", "replace") if path.exists() else ""
+
+
+def search_path_env(folder):
+    """The launcher's environment for a search path that is `folder` alone (on
+    Windows `folder` before the system's folders, which Wine always puts there)."""
+    return {"WINEPATH": host_path(folder)} if WINDOWS else {"PATH": str(folder)}
+
+
+def standin_java(folder):
+    """On Windows, a copy of the stand-in javaw.exe in `folder`; on Linux the system's
+    java serves (it runs the stand-in wrapper jar)."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    if WINDOWS:
+        shutil.copy2(WINDOWS_STANDINS / JAVA, folder / JAVA)
+    return folder
+
+
+def running_signers(pids):
+    """The signers still running of those whose process ids (as their system
+    numbers them) were seen; on Windows every javaw.exe still in the prefix,
+    what a never-ending stand-in started included."""
+    if WINDOWS:
+        import windows_target
+        return [(pid, name) for pid, name in windows_target.windows_processes() if name.lower() == JAVA]
+    return [pid for pid in pids if Path("/proc/%s" % pid).exists()]
 
 
 def read_only_prefix(folder):
@@ -113,7 +151,9 @@ class Signer(Launcher):
     """A launcher in server mode hosting the signing plug-in from a private folder
     (`plugin_dir`, or an installed one with `installed`). With `read_only` the
     plug-in folder is read-only for the launcher and the plug-in works in
-    $XDG_STATE_HOME/zelvo/signing."""
+    $XDG_STATE_HOME/zelvo/signing; on Windows it always works in the prefix's
+    %LOCALAPPDATA%\\Zelvo\\signing, and finds the stand-in javaw.exe in a folder
+    of the test's on the launcher's search path unless `env` gives another."""
 
     def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None, installed=None,
                  registry=None, program="conlaunch", read_only=False):
@@ -121,17 +161,43 @@ class Signer(Launcher):
         self.tmp.mkdir(parents=True, exist_ok=True)
         self.plugins = Path(installed) if installed else install_plugin(plugin_dir or self.tmp / "plugins", config_ini)
         if registry is None:
-            registry = write_registry(self.tmp / "zelvo.reg",
-                                      {BASEKEY + "quillet": {"RuntimeLib": str(self.plugins / PLUGIN)}})
+            registry = write_registry(self.tmp / "zelvo.reg", {BASEKEY + "quillet": {"RuntimeLib": self.plugins / PLUGIN}})
+        if WINDOWS:
+            env = dict(env or {})
+            env.setdefault("WINEPATH", host_path(standin_java(self.tmp / "Java (x86)" / "bin")))
+            env.update(self._windows_system())
         super().__init__(self.tmp / "launcher", config=server_config(free_port(), int(WAIT * 1000)),
                          registry=registry, env=env, program=program,
                          prefix=read_only_prefix(self.plugins) if read_only else ())
         self.state = Path(self.env["XDG_STATE_HOME"]) / "zelvo" / "signing"
         self.files = self.state if read_only else self.plugins  # where documents, stamps and logs go
         self.home = Path(self.env["HOME"])
+        # The work folder as the plug-in spells it (-Dlog4jpath), with its separator.
+        self.files_spelled = str(self.files) + "/"
+        if WINDOWS:
+            self._windows_folders()
         if properties:
             jar = make_quillet_jar(self.tmp / "quillet" / "quillet.jar")
-            write_properties(self.home, "# Quillet\r\nVERSION=1.0\r\nQUILLET_JAR=%s\r\n" % jar)
+            write_properties(self.home, "# Quillet\r\nVERSION=1.0\r\nQUILLET_JAR=%s\r\n" % host_path(jar))
+
+    @staticmethod
+    def _windows_system():
+        """The stand-in where.exe in the prefix's system folder, and the environment
+        that makes Wine run it rather than its own stub."""
+        import windows_target
+        prefix = windows_target.session().prefix
+        shutil.copy2(WINDOWS_STANDINS / "where.exe", prefix.path / "drive_c" / "windows" / "system32" / "where.exe")
+        return {"WINEDLLOVERRIDES": prefix.env["WINEDLLOVERRIDES"] + ";where.exe=n"}
+
+    def _windows_folders(self):
+        """The user's profile and work folder in the module's prefix; no properties
+        file of an earlier test stays there."""
+        import windows_target
+        wine = windows_target.session()
+        self.home = wine.user_folder("Local").parent.parent
+        shutil.rmtree(self.home / ".quillet", ignore_errors=True)
+        self.state = self.files = wine.user_folder("Local") / "Zelvo" / "signing"
+        self.files_spelled = "C:\\users\\%s\\AppData\\Local\\Zelvo\\signing\\" % wine.user
 
     def exchange(self, *messages):
         """Starts the run, sends the messages right after the handshake, reads until

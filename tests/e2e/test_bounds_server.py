@@ -2,8 +2,6 @@
 slow clients, bounded memory whichever side is fast, and a stop that ends."""
 import asyncio
 import contextlib
-import os
-import signal
 import socket
 import time
 
@@ -104,7 +102,7 @@ def test_a_plugin_that_ignores_its_close_is_not_waited_for(launcher_factory, tmp
 
     async def session():
         async with page(port) as ws:
-            os.kill(l.proc.pid, signal.SIGTERM)
+            l.terminate()
             await ws.wait_closed()
         return time.monotonic()
 

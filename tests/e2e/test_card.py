@@ -18,7 +18,7 @@ import pytest
 import holder as holder_files  # tools/virtual-card, put on the path by conftest
 import pcsc_fixture
 from vexa_bridge import READ_ALL, CardRuns
-from zelvo_harness import ROOT, WAIT
+from zelvo_harness import ROOT, WAIT, escaped
 from zelvo_harness import windows_only
 
 ABI_KEYS = ["cui", "digito", "primerAp", "segundoAp", "preNombres", "ubigeo", "genero", "grupoVotacion"]
@@ -51,6 +51,8 @@ def png_header(data):
     ("  read  foo DG1 ", {"status": "0", "body": {}}),
     ("READ", {"status": "1", "body": {"message": "Comando READ desconocido"}}),
     (" \t \n", {"status": "1", "body": {"message": "Comando vacío"}}),
+    # A line break cannot forge a record of its own.
+    ("read\n2026-01-01 00:00:00.000 INFO  [1] [A::b@1] falso", {"status": "0", "body": {}}),
     # Over 64 KiB: refused whole, no word of it read or run.
     ("read" + " dg1" * 20000, {"status": "1", "body": {"message": "Comando demasiado largo"}}),
 ])
@@ -61,9 +63,12 @@ def test_commands_that_do_not_need_the_card_are_answered_every_time(card, pcscd,
     for _ in range(3):
         assert card(text) == expected
     assert pcscd.exchanges(before) == []
-    # Log records quote a message's first 1,024 bytes and give its length.
-    log = card.last.plugin_log()
-    assert len(text) <= 1024 or (text[:1025] not in log and "(%d bytes)" % len(text) in log)
+    # The plug-in's record quotes the message as it stands, escaped onto one line; one over
+    # 1,024 bytes is cut there and its length given.
+    quoted = text if len(text) <= 1024 else text[:1024] + "... (%d bytes)" % len(text)
+    records = [line for line in card.last.plugin_log().splitlines() if "[onTextMessage@" in line]
+    assert [r.split("] ", 2)[2] for r in records if "Mensaje de texto recibido" in r] == \
+        ["Mensaje de texto recibido: " + escaped(quoted)]
 
 
 def test_read_everything(card, pcscd, tmp_path):

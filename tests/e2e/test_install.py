@@ -16,8 +16,8 @@ import zipfile
 import pytest
 
 from signing_support import MARKER, PLUGIN, WRAPPER_JAR, read_only_available, sample_pdf
-from zelvo_harness import BUILD, ROOT, echo_request, free_port, request, run_request, session, talk
-from zelvo_harness import linux_only
+from zelvo_harness import (BUILD, ROOT, echo_request, escaped, free_port, linux_only, request, run_request,
+                           session, talk)
 
 pytestmark = linux_only("the installation in a folder and the desktop's URL handler")
 
@@ -64,7 +64,15 @@ def test_the_registry_file_names_the_installed_plugins_by_absolute_path(prefix, 
     l = serve(run_request(name), registry=prefix / "registry.d" / "zelvo.reg", program=prefix / "conlaunch")
     answers, _ = session(l.port, message)
     assert [json.loads(a) for a in answers] == [reply]
-    assert "leendo valor RuntimeLib de clave SOFTWARE\\Zelvo\\" + name in l.ended()
+    assert "leendo valor RuntimeLib de clave " + escaped("SOFTWARE\\Zelvo\\" + name) in l.ended()
+
+
+def test_the_registry_file_describes_each_plugin_for_the_consent_window(prefix):
+    text = (prefix / "registry.d" / "zelvo.reg").read_text(encoding="utf-8")
+    for name, description in (("vexa", "la tarjeta de identidad Vexa (lectura de datos y cambio de PIN)"),
+                              ("quillet", "la firma de documentos con Quillet")):
+        section = text.split("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo\\%s]\n" % name)[1].split("\n\n")[0]
+        assert '"Description"="%s"' % description in section.splitlines()
 
 
 def desktop_exec(prefix):

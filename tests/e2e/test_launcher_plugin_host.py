@@ -3,12 +3,14 @@ tests/fixtures and a real WebSocket client: the registry lookup, the five
 exports, the library search, the one-instance lock and every start failure."""
 import hashlib
 import os
+import shutil
 import stat
 
 import pytest
 
-from zelvo_harness import (BASEKEY, BOX, FIXTURES, fixture, free_port, plugin_registry, raw_upgrade, run_request,
-                           server_config, talk, write_registry)
+from zelvo_harness import (BASEKEY, BOX, FIXTURES, LIBRARY, WINDOWS, escaped, fixture, free_port, host_path,
+                           linux_only, plugin_registry, raw_upgrade, run_request, server_config, talk,
+                           write_registry)
 
 EXPORTS = ["onConnect", "onTextMessage", "onBinaryMessage", "onClose", "registerSendMessageFunction"]
 
@@ -21,29 +23,38 @@ def test_texts_and_binaries_are_relayed_both_ways_intact_and_whole(serve):
     assert back[:3] == ["hola", "señal ñ €", "ab"]
     assert [hashlib.sha256(b).digest() for b in back[3:]] == [hashlib.sha256(b).digest() for b in blobs]
     log = l.ended()
-    for record in ["Petición para ejecutar el aplicativo", "leendo valor RuntimeLib de clave %secho" % BASEKEY,
+    for record in ["Petición para ejecutar el aplicativo", "leendo valor RuntimeLib de clave " + escaped(BASEKEY + "echo"),
                    "Enviando mensaje en texto de 5 bytes"] + ["Obteniendo referencia a función " + e for e in EXPORTS]:
         assert record in log
 
 
-@pytest.mark.parametrize("runtime_lib, env, answer", [
-    # The plug-in's folder joins the search path of its processes.
-    (fixture("echo-plugin.so"), {"PATH": "/usr/bin:/bin"}, "/usr/bin:/bin:" + str(FIXTURES)),
-    # A bare file name is found through the library search; the path stays as it was.
-    ("echo-plugin.so", {"LD_LIBRARY_PATH": str(FIXTURES), "PATH": "/usr/bin:/bin"}, "/usr/bin:/bin"),
-], ids=["folder", "bare-name"])
-def test_the_plugin_is_found_and_its_folder_joins_the_search_path(serve, tmp_path, runtime_lib, env, answer):
-    l = serve(run_request(), registry=plugin_registry(tmp_path / "r.reg", runtime_lib), env=env)
-    assert talk(l.port, "__path") == [answer]
+@pytest.mark.parametrize("bare", [False, True], ids=["folder", "bare-name"])
+def test_the_plugin_is_found_and_its_folder_joins_the_search_path(serve, launcher_factory, tmp_path, bare):
+    """The plug-in's folder joins the search path of its process; a bare file name
+    is found through the system's library search (Linux: LD_LIBRARY_PATH; Windows:
+    among others the working folder) and the path stays as it was."""
+    name = "echo-plugin" + LIBRARY
+    env = {"PATH": "/usr/bin:/bin"}
+    if bare and WINDOWS:
+        (tmp_path / "w").mkdir()
+        shutil.copy2(fixture(name), tmp_path / "w" / name)
+    elif bare:
+        env["LD_LIBRARY_PATH"] = str(FIXTURES)
+    l = serve(run_request(), registry=plugin_registry(tmp_path / "r.reg", name if bare else fixture(name)), env=env)
+    path = talk(l.port, "__path")[0]
+    if WINDOWS:  # the system's own PATH, not the Linux one Wine was started with
+        assert path.endswith(";" + host_path(FIXTURES)) != bare and "/usr/bin" not in path
+    else:
+        assert path == "/usr/bin:/bin" + ("" if bare else ":" + str(FIXTURES))
     log = l.ended()
-    assert ("No se agregó el directorio actual a la variable path" in log) == (runtime_lib == "echo-plugin.so")
+    assert ("No se agregó el directorio actual a la variable path" in log) == bare
 
 
 def test_the_basekey_is_joined_to_the_name_as_it_stands(serve, tmp_path):
-    reg = write_registry(tmp_path / "r.reg", {"SOFTWARE\\Zelvoecho": {"RuntimeLib": str(fixture("echo-plugin.so"))}})
+    reg = write_registry(tmp_path / "r.reg", {"SOFTWARE\\Zelvoecho": {"RuntimeLib": fixture("echo-plugin.so")}})
     l = serve(run_request(), registry=reg, basekey="SOFTWARE\\Zelvo")
     assert talk(l.port, "junto") == ["junto"]
-    assert "de clave SOFTWARE\\Zelvoecho" in l.ended()
+    assert "de clave " + escaped("SOFTWARE\\Zelvoecho") in l.ended()
 
 
 def test_a_second_server_is_refused_while_one_runs(serve, launcher_factory):
@@ -61,6 +72,7 @@ def test_a_second_server_is_refused_while_one_runs(serve, launcher_factory):
     assert code == 0 and "Ya se está ejecutando" not in err
 
 
+@linux_only("the lock file; on Windows one user's session has the named mutex")
 @pytest.mark.parametrize("folder", ["made", "own", "others may write", "another user's"])
 def test_without_a_runtime_folder_the_lock_lies_in_the_users_own_folder(launcher_factory, tmp_path, folder):
     l = launcher_factory(server_config(free_port(), idletimeout="300"), env={"TMPDIR": str(tmp_path)})
@@ -84,12 +96,12 @@ NOT_LOADED = "No se cargó la aplicación del usuario."
 START_FAILURES = [  # (id, registry keys or just the RuntimeLib, box, record in the output or the log)
     ("no key", {}, NO_PATH, "No se obtuvo el valor de appDllPath"),
     ("no value", {BASEKEY + "echo": {"Other": "x"}}, NO_PATH, "No se obtuvo el valor de appDllPath"),
-    ("other name", {BASEKEY + "otro": {"RuntimeLib": str(fixture("echo-plugin.so"))}}, NO_PATH,
+    ("other name", {BASEKEY + "otro": {"RuntimeLib": fixture("echo-plugin.so")}}, NO_PATH,
      "No se obtuvo el valor de appDllPath"),
     ("too long", "/" + "a" * 1100 + ".so", NO_PATH, "No se obtuvo el valor de appDllPath"),
     ("no file", "{tmp}/no-existe.so", NOT_LOADED, "No se puede cargar la libreria {lib}, error "),
     ("not a library", "{tmp}/no-es-biblioteca.so", NOT_LOADED, "No se puede cargar la libreria {lib}, error "),
-] + [("lacks " + e, str(fixture("missing-%s.so" % e)), "No cargaron los componentes para ejecutar la aplicación "
+] + [("lacks " + e, fixture("missing-%s.so" % e), "No cargaron los componentes para ejecutar la aplicación "
       "del usuario.", "No se encontró el método " + e) for e in EXPORTS]
 
 
@@ -97,8 +109,8 @@ START_FAILURES = [  # (id, registry keys or just the RuntimeLib, box, record in 
 def test_a_plugin_that_cannot_start_gets_the_page_refused(serve, tmp_path, case, registry, box, record):
     """The WebSocket is refused, the box tells why, and the run ends with 1."""
     (tmp_path / "no-es-biblioteca.so").write_text("esto no es una biblioteca")
-    if isinstance(registry, str):
-        lib = registry.format(tmp=tmp_path)
+    if not isinstance(registry, dict):
+        lib = host_path(registry) if not isinstance(registry, str) else registry.format(tmp=host_path(tmp_path))
         record, registry = record.format(lib=lib), {BASEKEY + "echo": {"RuntimeLib": lib}}
     l = serve(run_request(), registry=write_registry(tmp_path / "r.reg", registry))
     status, headers, body = raw_upgrade(l.port)

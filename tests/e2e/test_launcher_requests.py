@@ -9,7 +9,7 @@ import shutil
 
 import pytest
 
-from zelvo_harness import EXE, STAGE, WINDOWS, b64json, host_path, linux_only, request
+from zelvo_harness import EXE, STAGE, WINDOWS, b64json, escaped, host_path, linux_only, request
 
 PROMPT = "Presione una tecla para terminar ..."
 NO_MATCH = "Petición no encontrada para los parámetros dados"
@@ -171,6 +171,23 @@ def test_every_log_line_has_the_record_format_and_runs_append_to_the_day_file(la
     again = log_lines(path)
     assert len(again) > count and again[:count] == lines, "the second run appends"
     assert list(l.logdir.iterdir()) == [path]
+
+
+FORGED = "\n2026-01-01 00:00:00.000 INFO  [1] [Forjado::registro@1] forjado\r"
+
+
+@pytest.mark.parametrize("argument, quoted, record", [
+    # The request argument as it stands, and a JSON value of its payload.
+    (request("run/", {"type": "otro"}) + FORGED, request("run/", {"type": "otro"}) + FORGED,
+     "Parámetros web codificados "),
+    (request("run/", {"type": "otro", "name": "vexa" + FORGED}), "vexa" + FORGED, "appWebParams.name "),
+], ids=["argument", "json-value"])
+def test_outside_text_with_a_line_break_makes_one_record(launcher_factory, argument, quoted, record):
+    l = launcher_factory(config={})
+    assert l.run(argument)[0] == 1
+    lines = log_lines(l.logdir / day_log_name())
+    assert all(LINE.match(x) and not x.startswith("2026-01-01") for x in lines), lines
+    assert [x.split("] ", 2)[2] for x in lines if "forjado" in x and record in x] == [record + escaped(quoted)]
 
 
 @pytest.mark.parametrize("level, shown, present, absent", [

@@ -5,22 +5,31 @@ import asyncio
 import os
 import signal
 import socket
+import struct
+import time
 
 import pytest
 import websockets
 
-from zelvo_harness import (BOX, ORIGIN, RawSocket, connect, echo_request, free_port, raw_http,
+from zelvo_harness import (BOX, ORIGIN, SANITIZE, WAIT, RawSocket, connect, echo_request, free_port, linux_only, raw_http,
                            raw_upgrade, run_async, run_request, server_config, session, stopped_while_talking, talk,
                            wait_listening)
 
 
 # ---- admission ----
 
-@pytest.mark.parametrize("extra, admitted", [
-    *[(("%s: %s" % (name, ORIGIN),), True) for name in ("Origin", "ORIGIN", "origin", "Ori", "o")],
-    ((), False), (("Origins: " + ORIGIN,), False), (("Originator: x", "Host2: y"), False),
+NO_WEB = "No se encuentra la cabecera origin"
+NO_ORIGIN = "La petición de conexión no tiene una cabecera Origin"
+
+
+@pytest.mark.parametrize("extra, admitted, record", [
+    *[(("%s: %s" % (name, ORIGIN),), True, None) for name in ("Origin", "ORIGIN", "origin")],
+    # A name that only begins the word makes it a page's request, yet the site is the one
+    # named in "Origin" itself: without it, nobody can say which site asks.
+    *[(("%s: %s" % (name, ORIGIN),), False, NO_ORIGIN) for name in ("Ori", "o")],
+    ((), False, NO_WEB), (("Origins: " + ORIGIN,), False, NO_WEB), (("Originator: x", "Host2: y"), False, NO_WEB),
 ])
-def test_only_a_header_that_begins_the_word_origin_admits_the_page(serve, extra, admitted):
+def test_only_a_page_that_names_its_origin_is_admitted(serve, extra, admitted, record):
     """A page sends an Origin header; a refusal is 403, "Connection: forbidden", no body."""
     l = serve(echo_request())
     status, headers, body = raw_upgrade(l.port, extra=extra)
@@ -30,7 +39,9 @@ def test_only_a_header_that_begins_the_word_origin_admits_the_page(serve, extra,
         assert (status, headers["connection"], headers["content-length"], body) == (403, "forbidden", "0", b"")
         assert talk(l.port, "hola") == ["hola recibido"]  # still waiting for a page
     # The one connection of the run has ended: the server stops by itself.
-    assert ("No se encuentra la cabecera origin" in l.ended()) != admitted
+    log = l.ended()
+    for text in (NO_WEB, NO_ORIGIN):
+        assert (text in log) == (text == record), text
 
 
 def test_a_second_websocket_is_refused_and_the_first_goes_on(serve):
@@ -91,14 +102,14 @@ def test_the_server_listens_on_loopback_only_unless_configured(serve, launcher_f
     l = serve(echo_request())
     # 127.0.0.2 is loopback too, but not the address the server is bound to.
     assert not wait_listening(l.port, address="127.0.0.2", timeout=0)
-    os.kill(l.proc.pid, signal.SIGTERM)
+    l.terminate()
     l.ended()
 
     port = free_port()
     other = launcher_factory(server_config(port, bindaddress="127.0.0.2"), name="other").start(echo_request())
     assert wait_listening(port, other.proc, address="127.0.0.2") and not wait_listening(port, timeout=0)
     assert raw_http(port, b"GET /no-existe HTTP/1.1\r\nHost: x\r\n\r\n", address="127.0.0.2").startswith(b"HTTP/1.1 ")
-    os.kill(other.proc.pid, signal.SIGTERM)
+    other.terminate()
     other.ended()
 
 
@@ -144,11 +155,11 @@ def test_the_idle_time_out_stops_a_server_nobody_connected_to(launcher_factory, 
 
 
 def test_a_connection_ends_the_idle_wait(serve):
-    l = serve(echo_request(), idletimeout="1000")
+    l = serve(echo_request(), idletimeout="3000")
 
     async def page():
         async with connect(l.port) as ws:
-            await asyncio.sleep(1.5)  # well past the time-out, the connection is still served
+            await asyncio.sleep(3.5)  # well past the time-out, the connection is still served
             await ws.send("sigo")
             return await ws.recv()
 
@@ -156,10 +167,14 @@ def test_a_connection_ends_the_idle_wait(serve):
     assert "Se terminó el tiempo de espera por inactividad" not in l.ended()
 
 
-@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT])
+@pytest.mark.parametrize("signum", [signal.SIGTERM, pytest.param(signal.SIGINT, marks=linux_only("a signal"))])
 def test_a_stop_signal_ends_a_waiting_server_well(serve, signum):
+    """SIGTERM or SIGINT; on Windows the close message "taskkill /pid" sends."""
     l = serve(echo_request(), idletimeout="600000")  # the signal, not the timer, ends the run
-    os.kill(l.proc.pid, signum)
+    if signum == signal.SIGTERM:
+        l.terminate()
+    else:
+        os.kill(l.proc.pid, signum)
     assert "Ejecución del servidor terminada correctamente" in l.ended()
 
 
@@ -233,6 +248,34 @@ def test_bad_frames_end_the_connection_cleanly(serve, frame, code):
     assert (raw.status, raw.close_code()) == (101, code)
     raw.close()
     l.ended()  # the application is told and the process ends well
+
+
+@pytest.mark.parametrize("argument, env, frame", [
+    pytest.param(echo_request(), None, dict(opcode=8, payload=struct.pack("!H", 1000)), id="the-page-closes"),
+    pytest.param(echo_request(), None, dict(opcode=1, payload=b"x", mask=False), id="a-protocol-error"),
+    pytest.param(run_request(), {"ECHO_CONNECT": "return"}, None, id="the-application-ends"),
+])
+def test_after_a_close_frame_the_launcher_ends_whatever_the_page_does(serve, argument, env, frame):
+    """The page never closes TCP: the launcher closes it, tells the application and ends."""
+    l = serve(argument, plugin="echo-plugin.so" if env else None, env=env)
+    raw = RawSocket(l.port)
+    assert raw.status == 101
+    l.proc.stdin.write(b"\n")  # the console build's closing prompt, answered before it comes
+    l.proc.stdin.flush()
+    began = time.monotonic()
+    if frame:
+        raw.send_frame(**frame)
+    reply = raw.read_frame()
+    assert reply is not None and reply[0] & 0x0F == 8
+    if not frame:
+        began = time.monotonic()  # the server's own close frame
+    assert raw.read_frame() is None  # the server closed TCP
+    l.proc.wait(timeout=WAIT)
+    assert time.monotonic() - began < (6.0 if SANITIZE else 3.0)
+    raw.close()
+    assert l.proc.returncode == 0
+    if frame and frame["opcode"] == 8:
+        assert "Cerrando conexión websocket a petición de la aplicación web" in l.log_text()
 
 
 def test_a_page_that_vanishes_mid_message_ends_the_run(serve):

@@ -2,11 +2,10 @@
 answers one request per connection, and keeps its footing on malformed HTTP."""
 import os
 import shutil
-import signal
 
 import pytest
 
-from zelvo_harness import STAGE, echo_request, http_get, raw_http
+from zelvo_harness import EXE, STAGE, echo_request, http_get, parse_answer, raw_http, raw_upgrade
 
 SECRET = b"secreto fuera de html"
 PAGE = b"<!DOCTYPE html><title>inicio</title>"
@@ -19,7 +18,7 @@ def served(serve, tmp_path):
     secret file beside the folder; serving in echo mode until the test ends."""
     html = tmp_path / "prog" / "html"
     html.mkdir(parents=True)
-    shutil.copy2(STAGE / "conlaunch", tmp_path / "prog" / "conlaunch")
+    shutil.copy2(STAGE / ("conlaunch" + EXE), tmp_path / "prog" / ("conlaunch" + EXE))
     (html / "index.html").write_bytes(PAGE)
     (html / "estilo.css").write_text("body{}")
     (html / "app.js").write_text("1;")
@@ -33,9 +32,9 @@ def served(serve, tmp_path):
     os.symlink(tmp_path / "secret.txt", html / "fuera.txt")
     os.symlink(tmp_path, html / "carpeta-fuera")
     os.symlink("index.html", html / "dentro.html")
-    launcher = serve(echo_request(), program=tmp_path / "prog" / "conlaunch")
+    launcher = serve(echo_request(), program=tmp_path / "prog" / ("conlaunch" + EXE))
     yield launcher.port
-    os.kill(launcher.proc.pid, signal.SIGTERM)
+    launcher.terminate()
     launcher.ended()
 
 
@@ -109,3 +108,28 @@ def test_malformed_requests_are_refused_and_the_server_goes_on(served):
     answer = raw_http(port, two)
     assert answer.count(b"HTTP/1.1 ") == 1 and answer.endswith(b"body{}")
     assert http_get(port, "/index.html")[2] == PAGE
+
+
+def test_every_answer_forbids_framing_and_keeps_no_handle_on_its_window(served):
+    """Files, errors, refusals, redirects and the handshake alike: no other site may frame
+    the launcher's pages or keep a handle on the window that shows them."""
+    port = served
+    two_hosts = b"GET /index.html HTTP/1.1\r\nHost: localhost\r\nHost: evil.test\r\n\r\n"
+    answers = [
+        (200, http_get(port, "/index.html")),
+        (200, http_get(port, "/index.html", method="HEAD")),
+        (404, http_get(port, "/no-existe.html")),
+        (400, http_get(port, "/%zz")),
+        (301, http_get(port, "/sub")),
+        (405, http_get(port, "/index.html", method="POST", headers=("Content-Length: 0",))),
+        (403, parse_answer(raw_http(port, b"GET /index.html HTTP/1.1\r\nHost: evil.test\r\n\r\n"))),
+        (400, parse_answer(raw_http(port, two_hosts))),
+        (400, raw_upgrade(port, extra=("Origin: http://localhost", "Origin: http://localhost"))),
+        (403, raw_upgrade(port, extra=())),
+        (101, raw_upgrade(port)),  # the run's one page: the server ends after it
+    ]
+    for expected, (status, headers, _) in answers:
+        assert status == expected
+        assert "frame-ancestors 'none'" in headers["content-security-policy"], status
+        assert headers["x-frame-options"] == "DENY", status
+        assert headers["cross-origin-opener-policy"] == "same-origin", status

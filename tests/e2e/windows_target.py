@@ -191,3 +191,15 @@ def terminate(launcher):
     """taskkill /pid N without /f: the close message to the launcher's top-level windows."""
     done = session().prefix.run("taskkill", "/pid", str(windows_pid(launcher)))
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+def windows_processes():
+    """(process id, program file name) of every program running in the session's
+    prefix, from winedbg's process list (Wine 8.0's tasklist is a stub)."""
+    done = session().prefix.run("winedbg", "--command", "info proc")
+    rows = []
+    for line in done.stdout.decode("utf-8", "replace").splitlines()[1:]:
+        m = re.match(r"\s*=?([0-9a-fA-F]+)\s+\d+\s+.*'([^']*)'\s*$", line)
+        if m:
+            rows.append((int(m.group(1), 16), m.group(2)))
+    return rows

@@ -185,6 +185,21 @@ def write_registry(path, keys):
     return Path(path)
 
 
+def escaped(text):
+    """Text as a log record quotes it: one line, control characters and the backslash
+    escaped, other characters as they are."""
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch in "\\\n\r\t":
+            out.append({"\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t"}[ch])
+        elif code < 0x20 or 0x7F <= code <= 0x9F or ch in "\u2028\u2029":
+            out.append("".join("\\x%02X" % b for b in ch.encode("utf-8")))
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
 def fixture(name):
     """A plug-in of tests/fixtures; "x.so" names x.dll in the Windows build."""
     if WINDOWS and name.endswith(".so"):
@@ -403,7 +418,7 @@ def stopped_while_talking(launcher, message):
         async with connect(launcher.port) as ws:
             await ws.send(message)
             answer = await ws.recv()
-            os.kill(launcher.proc.pid, signal.SIGTERM)
+            launcher.terminate()
             return answer, await closed_code(ws)
     return run_async(page())
 

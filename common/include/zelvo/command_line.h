@@ -7,10 +7,10 @@
 
 namespace zelvo {
 
-// One argument: as it stands when it holds no blank, tab, line break or quote;
-// otherwise in quotes, with the backslashes before a quote and at the end doubled
-// and each quote escaped.
-std::string quoteWindowsArgument(const std::string& argument);
+// One argument: as it stands when it holds no blank, tab, line break or quote
+// (unless `always`); otherwise in quotes, with the backslashes before a quote and
+// at the end doubled and each quote escaped.
+std::string quoteWindowsArgument(const std::string& argument, bool always = false);
 // The program (in plain quotes when it holds a blank: a path never holds a
 // quote) and then every argument quoted as above, separated by blanks.
 std::string windowsCommandLine(const std::vector<std::string>& words);

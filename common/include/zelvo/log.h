@@ -17,6 +17,7 @@ void init(const std::string& path, int level, bool console);
 // Closes the file and switches logging off (tests and module unload).
 void shutdown();
 bool enabled(Severity severity);
+// The message is written through escapeForLog (zelvo/log_escape.h): always one line.
 void write(Severity severity, const char* function, int line, const std::string& message);
 // The date file name of today: YYYYMMDD.log
 std::string dayFileName();

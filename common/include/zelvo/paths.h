@@ -31,6 +31,12 @@ std::string modulePath(const void* address);
 std::string moduleDir(const void* address);
 // The user's home folder: $HOME, else the password database (Windows: the profile).
 std::string homeDir();
+// The user's profile folder as the environment gives it, where programs keep
+// their dot-folders: POSIX $HOME, else the password database; Windows
+// %USERPROFILE%. Empty when there is none.
+std::string profileDir();
+// How messages name that variable: "$HOME", "%USERPROFILE%".
+extern const char kProfileVariable[];
 // The temporary folder, without a trailing separator.
 std::string tempDir();
 
@@ -63,12 +69,19 @@ bool isWritableDir(const std::string& dir);
 std::string canonicalPath(const std::string& path);
 // Creates `dir` and its parents (`mode` on POSIX); true when it exists afterwards.
 bool makeDirs(const std::string& dir, unsigned mode);
+// Removes the file `path` (a link itself, never what it points to); true when done.
+bool removeFile(const std::string& path);
+// True when `path` is a regular file that opens for reading; opening it never waits.
+bool isReadableFile(const std::string& path);
 
 // The per-user folder for logs and work files, [sub] below it, created private
 // to the user; trailing separator. Empty when it cannot be created.
 //   POSIX:   $XDG_STATE_HOME/zelvo (default ~/.local/state/zelvo), mode 0700
 //   Windows: %LOCALAPPDATA%\Zelvo
 std::string userStateDir(const std::string& sub = "");
+// The folder userStateDir(sub) names, without creating it and without a trailing
+// separator, for messages.
+std::string userStateDirPath(const std::string& sub = "");
 // The per-user folder for settings the user made (remembered decisions); not
 // created. POSIX: $XDG_CONFIG_HOME/zelvo (default ~/.config/zelvo, also for a
 // relative XDG_CONFIG_HOME); Windows: %APPDATA%\Zelvo. Trailing separator.

@@ -5,6 +5,7 @@
 //   Linux:   owner and permission bits; O_NOFOLLOW; a temporary file renamed over it
 //   Windows: owner and DACL; no reparse points; MoveFileExW over it
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace zelvo {
@@ -12,7 +13,8 @@ namespace zelvo {
 enum class PrivateRead {
     ok,
     missing,     // there is no such file
-    unreadable,  // not a regular file (a folder, FIFO, device, link), too big, or a read failed
+    unreadable,  // it cannot be opened or read
+    notRegular,  // not a regular file (a folder, FIFO, device, link), or too big
     notPrivate,  // another user owns it or may change it
 };
 
@@ -22,6 +24,20 @@ PrivateRead readPrivateFile(const std::string& path, std::size_t maxBytes, std::
 // Writes `text` into a new file only this user may read, in the same folder
 // (created private when missing), then puts it in place of `path` at once.
 bool replacePrivateFile(const std::string& path, const std::string& text);
+
+enum class NewFile {
+    written,
+    exists,      // the name is taken (a file, a folder, a link): nothing was opened
+    notCreated,  // it could not be created (no such folder, no right to)
+    notWritten,  // created, but not every byte could be written: removed again
+};
+// Creates `path` as a new file only this user may read, never opening what is
+// already there nor following a link in its place, and writes `bytes` to it.
+// `error` gets the system's error number of a failure.
+NewFile writeNewPrivateFile(const std::string& path, const std::string& bytes, unsigned long& error);
+// Opens `path` for appending in binary mode, created private to this user when
+// missing; no child process inherits it. Null when it cannot be opened.
+std::FILE* openPrivateAppend(const std::string& path);
 
 enum class MoveAside { moved, sourceMissing, targetExists, failed };
 // Renames `path` to `target`, never over an existing file.

@@ -2,11 +2,15 @@
 // The machine's registry under HKEY_LOCAL_MACHINE, read-only. On Windows the
 // real registry (a 32-bit program sees the 32-bit view, as every 32-bit program
 // does); on Linux the text files of registry_files.h.
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace zelvo {
 
+// The last component of the key HKEY_LOCAL_MACHINE\keyPath as the registry
+// spells it ("vexa" for "VEXA" or "vexa\\"), or none when the key does not exist.
+std::optional<std::string> registryKeyName(const std::string& keyPath);
 // Reads a string value under HKEY_LOCAL_MACHINE: the text up to the first NUL; an
 // empty value is a success; a missing key or value, or data over 1024 bytes, fails.
 // `valueName` "" (or "@") is the key's default value.

@@ -8,6 +8,7 @@
 // folder /etc/zelvo/registry.d; a folder's *.reg files are read in name order and
 // a later value wins. Key and value names compare case-insensitively.
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ public:
     // Value of `valueName` ("" or "@" for the default value) under the key
     // HKEY_LOCAL_MACHINE\keyPath. False when the key or value is missing.
     bool get(const std::string& keyPath, const std::string& valueName, std::string& out) const;
+    // The last component of HKEY_LOCAL_MACHINE\keyPath as the files spell it
+    // (matched in any case, trailing backslashes ignored); none when no such key
+    // exists, not even as the parent of another.
+    std::optional<std::string> keyName(const std::string& keyPath) const;
     // Names of the sub-keys directly below HKEY_LOCAL_MACHINE\keyPath, as written.
     std::vector<std::string> subKeys(const std::string& keyPath) const;
 

@@ -66,8 +66,8 @@ std::string VexaApplication::quote(const char* text) {
     // Not in the middle of a UTF-8 character.
     while (cut > 0 && cut < length && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     std::string out(text ? text : "", cut);
-    if (length > kQuoted) out += "...";
-    return out + " (" + std::to_string(length) + " bytes)";
+    if (length <= kQuoted) return out;
+    return out + "... (" + std::to_string(length) + " bytes)";
 }
 
 VexaResponse VexaApplication::doAction(const char* text) {

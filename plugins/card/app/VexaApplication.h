@@ -33,8 +33,8 @@ public:
     static std::vector<std::string> parseCommand(const char* text);
     // Longer commands are refused whole, before they are split.
     static constexpr size_t kMaxCommand = 64 * 1024;
-    // A message or word as log records quote it: at most its first 1,024 bytes,
-    // then its length.
+    // A message or word as log records quote it: as it stands up to 1,024 bytes;
+    // a longer one cut there, with "..." and its length.
     static std::string quote(const char* text);
     static std::string quote(const std::string& text) { return quote(text.c_str()); }
 

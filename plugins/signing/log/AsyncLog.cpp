@@ -1,13 +1,14 @@
 #include "log/AsyncLog.h"
 
+#include "zelvo/console.h"
+#include "zelvo/local_time.h"
+#include "zelvo/log_escape.h"
 #include "zelvo/paths.h"
+#include "zelvo/private_file.h"
 
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quillet::log {
 namespace {
@@ -28,8 +29,9 @@ int64_t systemMillis() {
 
 std::string programBaseName() {
     std::string path = zelvo::programPath();
-    size_t slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t start = path.size();
+    while (start > 0 && !zelvo::isPathSeparator(path[start - 1])) --start;
+    std::string base = path.substr(start);
     size_t dot = base.rfind('.');
     if (dot != std::string::npos && dot > 0) base.erase(dot);
     return base.empty() ? std::string("MainLog") : base;
@@ -37,14 +39,10 @@ std::string programBaseName() {
 
 std::string sixDigitPid() {
     char buf[24];
-    std::snprintf(buf, sizeof buf, "%06d", static_cast<int>(getpid()));
+    std::snprintf(buf, sizeof buf, "%06lu", zelvo::currentProcessId());
     return buf;
 }
 
-std::string withSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '/') dir.push_back('/');
-    return dir;
-}
 
 }  // namespace
 
@@ -148,7 +146,9 @@ std::string AsyncLog::formatLine(const struct tm& t, const std::string& pid, int
     out += ' ';
     out += name;
     out += ' ';
-    out += text;
+    // One line per record, whatever outside text (a file name, the signer's
+    // answer) the message quotes.
+    out += zelvo::escapeForLog(text);
     if (suffix) {
         const char* base = file ? file : "";
         for (const char* p = base; *p; ++p)
@@ -171,8 +171,7 @@ void AsyncLog::push(int logger, int level, const std::string& text, const char* 
     if (!levelCheck(logger, level)) return;
     int64_t ms = clock_();
     time_t secs = static_cast<time_t>(ms / 1000);
-    struct tm local {};
-    localtime_r(&secs, &local);
+    struct tm local = zelvo::localTime(secs);
     Record r{Kind::line, logger, level, (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday,
              formatLine(local, pid_, level, text, file, line, view_[logger].fileLine), false};
     std::lock_guard<std::mutex> lock(queueMutex_);
@@ -214,7 +213,7 @@ void AsyncLog::apply(Record& r) {
         l.fileOutput = true;  // a new name may well open where the old one did not
         break;
     case Kind::path:
-        l.path = withSlash(r.text);
+        l.path = r.text.empty() ? r.text : zelvo::withSeparator(r.text);
         l.fileOutput = true;
         break;
     case Kind::level:
@@ -244,15 +243,12 @@ bool AsyncLog::openFor(Logger& l, int day) {
     char name[32];
     std::snprintf(name, sizeof name, "-%04d-%02d-%02d.log", year, month, mday);
     std::string file = folder + l.name + name;
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    FILE* f = fd >= 0 ? fdopen(fd, "ab") : nullptr;
+    FILE* f = zelvo::openPrivateAppend(file);
     if (!f) {
-        if (fd >= 0) ::close(fd);
         l.fileOutput = false;
         return false;
     }
-    struct stat st {};
-    l.fileSize = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    l.fileSize = zelvo::fileInfo(file).size;
     l.file = f;
     l.fileDay = day;
     return true;
@@ -272,7 +268,7 @@ void AsyncLog::closeFile(Logger& l) {
 }
 
 void AsyncLog::display(int level, const std::string& line) {
-    if (!isatty(STDOUT_FILENO)) return;
+    if (!zelvo::stdoutIsConsole()) return;
     std::lock_guard<std::mutex> lock(consoleMutex());
     if (level >= kInfo && level <= kFatal) {
         std::fputs(kColours[level - kInfo], stdout);

@@ -57,6 +57,14 @@ TEST_F(LogFixture, KeepsLevelsFromTheLoggersUpInTheLineFormatAndCutsLongLines) {
     EXPECT_EQ(text.substr(text.size() - 5), "xxx\r\n");
 }
 
+TEST_F(LogFixture, OutsideTextCannotBreakALine) {
+    ASSERT_TRUE(log.start());
+    log.push(0, quillet::log::kInfo, "Archivo C:\\firma\r\n2017-05-04 12:00:00 000001 INFO falso.pdf ñ", "", 0);
+    log.stop();
+    EXPECT_EQ(dayFile().substr(dayFile().find(" INFO ")),
+              " INFO Archivo C:\\\\firma\\r\\n2017-05-04 12:00:00 000001 INFO falso.pdf ñ\r\n");
+}
+
 TEST_F(LogFixture, LinesOfTwoDaysGoToTwoFiles) {
     std::atomic<int> calls{0};
     log.setClock([&calls] { return calls++ == 0 ? localMillis(4, 23) : localMillis(5, 1); });

@@ -1,7 +1,12 @@
 #pragma once
-// Small helpers of the signing plug-in's unit tests.
+// Small helpers of the signing plug-in's unit tests. Paths are UTF-8 text, as
+// everywhere in the plug-in (u8path, so that Windows does not read them in the
+// ANSI code page).
+#include "zelvo/paths.h"
+
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -9,18 +14,29 @@
 
 namespace testing_support {
 
+inline std::filesystem::path fsPath(const std::string& utf8) { return std::filesystem::u8path(utf8); }
+
 // A fresh folder under the temporary directory, removed with its content; its
-// path ends in '/'.
+// path ends in the system's separator.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "signing-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern + "/";
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            std::filesystem::path candidate =
+                std::filesystem::temp_directory_path() / ("signing-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec))
+                path_ = zelvo::withSeparator(candidate.u8string());
+        }
+        if (path_.empty()) throw std::runtime_error("no temporary folder");
     }
     ~TempDir() {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(fsPath(path_), ignored);
     }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
 private:
@@ -29,11 +45,13 @@ private:
 
 inline std::string readFile(const std::string& path) {
     std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
+    s << std::ifstream(fsPath(path), std::ios::binary).rdbuf();
     return s.str();
 }
 
-inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+inline void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(fsPath(path), std::ios::binary) << text;
+}
 
 // The text of the runtime error `f` throws, or "" when it throws none.
 template <typename F>

@@ -1,0 +1,78 @@
+#include "zelvo/log_escape.h"
+#include "zelvo/log.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::string in;
+    std::string out;
+};
+
+const Case kCases[] = {
+    {"plain text stays", "read abi dg1", "read abi dg1"},
+    {"accents stay", "Petición recibida: año, cañón, ü", "Petición recibida: año, cañón, ü"},
+    {"four-byte characters stay", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    {"line breaks and tab", "a\nb\rc\td", "a\\nb\\rc\\td"},
+    {"a forged record", "x\n2026-01-01 00:00:00.000 INFO  [1] [A::b@1] forged",
+     "x\\n2026-01-01 00:00:00.000 INFO  [1] [A::b@1] forged"},
+    {"other control characters", std::string("\x00\x01\x1b[31m\x7f", 8), "\\x00\\x01\\x1B[31m\\x7F"},
+    {"the backslash doubled", "SOFTWARE\\Zelvo\\vexa\\n", "SOFTWARE\\\\Zelvo\\\\vexa\\\\n"},
+    {"a lone continuation byte", "a\x80z", "a\\x80z"},
+    {"a cut sequence at the end", "caf\xC3", "caf\\xC3"},
+    {"a cut sequence before ASCII", "\xE2\x82z", "\\xE2\\x82z"},
+    {"an overlong form", "\xC0\xAF", "\\xC0\\xAF"},
+    {"an overlong three-byte form", "\xE0\x80\xAF", "\\xE0\\x80\\xAF"},
+    {"a surrogate", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
+    {"past U+10FFFF", "\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
+    {"a byte that is never UTF-8", "\xFF\xFE", "\\xFF\\xFE"},
+    {"a C1 control (NEL)", "a\xC2\x85z", "a\\xC2\\x85z"},
+    {"the line separator", "a\xE2\x80\xA8z", "a\\xE2\\x80\\xA8z"},
+    {"U+00A0 is no control", "a\xC2\xA0z", "a\xC2\xA0z"},
+    {"empty", "", ""},
+};
+
+class EscapeForLog : public ::testing::TestWithParam<Case> {};
+
+TEST_P(EscapeForLog, WritesOutsideTextAsOneReadableLine) {
+    EXPECT_EQ(zelvo::escapeForLog(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EscapeForLog, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             std::string name;
+                             for (const char* c = info.param.name; *c; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return name;
+                         });
+
+}  // namespace
+
+TEST(Log, EveryRecordIsOneLineWhateverItQuotes) {
+    const std::filesystem::path pattern =
+        std::filesystem::temp_directory_path() / ("zelvo-escape-" + std::to_string(std::random_device{}()));
+    ASSERT_TRUE(std::filesystem::create_directory(pattern));
+    const std::filesystem::path file = pattern / "x.log";
+    zelvo::log::init(file.string(), 4, false);
+    LOG_INFO("A::b") << "Parámetros web codificados " << "zelvo://run/x\nFORGED\r\n";
+    zelvo::log::shutdown();
+    std::stringstream text;
+    text << std::ifstream(file).rdbuf();
+    const std::string log = text.str();
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << log;
+    // The record's own line break is the system's ("\r\n" on Windows).
+    EXPECT_NE(std::string::npos, log.find("Parámetros web codificados zelvo://run/x\\nFORGED\\r\\n")) << log;
+    EXPECT_EQ(log.find("FORGED\r"), std::string::npos) << log;
+    std::filesystem::remove_all(pattern);
+}
