@@ -44,8 +44,8 @@ mrtdutils::ResponseAPDU CardChannel::transmit(const uint8_t* command, size_t len
     SCARD_IO_REQUEST pci{protocol_, pciLength_};
     uint8_t received[kReceiveBufferSize];
     DWORD receivedLength = sizeof received;
-    PCSC_CALL(failures::transmit, SCardTransmit, static_cast<SCARDHANDLE>(card_), &pci, command, static_cast<DWORD>(length), nullptr,
-              received, &receivedLength);
+    PCSC_CALL(failures::transmit, SCardTransmit, static_cast<SCARDHANDLE>(card_), &pci, command,
+              static_cast<DWORD>(length), nullptr, received, &receivedLength);
     if (receivedLength > sizeof received) receivedLength = sizeof received;
     return mrtdutils::ResponseAPDU(received, receivedLength);
 }

@@ -50,8 +50,9 @@ TEST(Pcsc, EachFailedCallGivesItsMessageCodeAndTheSystemsText) {
         // smart-card codes. Never a line break, never a cut-off character.
         const std::string text = smartcardio::platform::systemErrorText(code);
         EXPECT_EQ(text, e.detail());
-        EXPECT_TRUE(text.empty() || (text.back() != '\n' && text.back() != '\r' && text.find('\0') == std::string::npos))
-            << std::hex << row.code << ": " << text;
+        const bool clean = text.empty() || (text.back() != '\n' && text.back() != '\r' &&
+                                            text.find('\0') == std::string::npos);
+        EXPECT_TRUE(clean) << std::hex << row.code << ": " << text;
     }
     EXPECT_EQ("", smartcardio::platform::systemErrorText(SCARD_S_SUCCESS));
 }
