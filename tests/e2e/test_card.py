@@ -1,22 +1,25 @@
-"""Reading the simulated card end to end: the real launcher hosting vexa-tools.so, a
+"""Reading the simulated card end to end: the real launcher hosting the card plug-in, a
 private pcscd with the simulated card and a real WebSocket client; and readers,
 cards and card answers that go wrong, each giving one clear JSON error reply while
-the launcher still ends cleanly."""
+the launcher still ends cleanly. The same tests run the Windows build under Wine
+(ZELVO_TARGET=windows), whose WinSCard calls reach the same pcscd through the
+test-only bridge; there its replies are also compared byte for byte with the
+Linux build's (ZELVO_LINUX_STAGE, default build/stage)."""
 import base64
 import json
 import os
 import signal
 import struct
 import subprocess
+from pathlib import Path
 
 import pytest
 
 import holder as holder_files  # tools/virtual-card, put on the path by conftest
 import pcsc_fixture
-from vexa_bridge import CardRuns
-from zelvo_harness import BUILD, ROOT, WAIT, escaped, linux_only
-
-pytestmark = linux_only("the card plug-in's Windows build is not part of this build yet")
+from vexa_bridge import READ_ALL, CardRuns
+from zelvo_harness import ROOT, WAIT, escaped
+from zelvo_harness import windows_only
 
 ABI_KEYS = ["cui", "digito", "primerAp", "segundoAp", "preNombres", "ubigeo", "genero", "grupoVotacion"]
 PKI_SELECT = "00A4040010A0000000770100700A1000F100000100"
@@ -139,8 +142,12 @@ def test_a_photo_declaring_12000x12000_pixels_is_an_empty_image(tmp_path):
 # ---- faults ----
 
 @pytest.mark.parametrize("mode, messages", [
+    # Windows 8 and later stop the smart-card service when no reader is attached:
+    # there SCardEstablishContext fails and the reply is "Componente de smartcard no
+    # inicializado". Under Wine the bridge gives pcsc-lite's answer, as on Linux.
     ("noreader", ["No se obtuvo la lista de lectores de tarjetas inteligentes"]),
-    # pcsc-lite reports an empty slot as "no smart card", not as a removed one.
+    # pcsc-lite reports an empty slot as "no smart card", not as a removed one;
+    # Windows' own service may say "removed".
     ("nocard", ["Conexión no realizada", "Tarjeta no disponible"]),
 ])
 def test_no_reader_or_no_card(tmp_path, mode, messages):
@@ -149,12 +156,25 @@ def test_no_reader_or_no_card(tmp_path, mode, messages):
         message = error_message(runs("read dg1"))
     assert message in messages
     if mode == "nocard":
+        # Then the system's words (none under Wine, which has no text for the
+        # smart-card codes) and the code.
         assert "[SCardConnect] " + message + " / " in runs.last.plugin_log()
+        assert "(0x8010000c)" in runs.last.plugin_log()
+
+
+def test_a_reader_named_outside_ascii_is_listed_and_connected_to(tmp_path):
+    # Beyond the Basic Multilingual Plane too: on Windows the name comes in UTF-16
+    # and goes back for the connection.
+    with pcsc_fixture.private_pcscd(workdir=tmp_path / "pcscd", friendly_name="Lector ñandú € 𝄞") as reader:
+        runs = CardRuns(tmp_path, reader)
+        assert ok_body(runs("read dg1"))["fechaNac"] == "15/03/85"
+    assert "Lector disponible Lector ñandú € 𝄞 00 00\n" in runs.last.plugin_log()
 
 
 def test_card_held_exclusively_by_another_process(card, pcscd):
-    holder = subprocess.Popen([str(BUILD / "tests" / "card_holder")], env=pcscd.env, stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    # A Linux client of the same pcscd: the Windows build meets it through the bridge.
+    holder = subprocess.Popen([pcsc_fixture.PYTHON, str(ROOT / "tools" / "virtual-card" / "pcsc_client.py"), "hold"],
+                              env=pcscd.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
         assert holder.stdout.readline() == b"held\n", holder.stderr.read()
         assert error_message(card("read abi")) == "Tarjeta ocupada por otro proceso"
@@ -193,3 +213,32 @@ def test_card_removed_in_the_middle_of_a_read(card, pcscd):
     # The card is back: the next library load reads it again.
     pcscd.reset_card_settings()
     assert card("read dg1")["status"] == "0"
+
+
+# ---- the same bytes on both systems ----
+
+LINUX_STAGE = Path(os.environ.get("ZELVO_LINUX_STAGE", ROOT / "build" / "stage"))
+
+
+def linux_reply(pcscd, folder, command):
+    """The Linux build's raw reply to `command` against the same card."""
+    if not (LINUX_STAGE / "conlaunch").exists():
+        pytest.skip("no Linux build to compare with in %s (ZELVO_LINUX_STAGE)" % LINUX_STAGE)
+    env = dict(os.environ, ZELVO_TARGET="linux", ZELVO_STAGE=str(LINUX_STAGE), ZELVO_BUILD=str(LINUX_STAGE.parent))
+    done = subprocess.run([pcsc_fixture.PYTHON, str(Path(__file__).parent / "vexa_bridge.py"), str(pcscd.socket),
+                           str(folder), command], env=env, capture_output=True, timeout=WAIT * 6)
+    assert done.returncode == 0, done.stderr.decode("utf-8", "replace")[-3000:]
+    return done.stdout.decode("utf-8")
+
+
+@windows_only("compares the Windows build's replies with the Linux build's")
+@pytest.mark.parametrize("settings", [
+    {},
+    {"abi_cut": 40},                      # an ABI file whose objects run past its end
+    {"ea_fault": "bad_mac"},              # Basic Access Control refused
+    {"sm_bad_mac_at": 3},                 # a protected answer with a wrong MAC
+], ids=["whole", "abi-cut", "bac-refused", "bad-mac"])
+def test_the_reply_is_the_linux_builds_byte_for_byte(card, pcscd, tmp_path, settings):
+    pcscd.set_card(**settings)
+    expected = linux_reply(pcscd, tmp_path / "linux", READ_ALL)
+    assert card.raw(READ_ALL) == expected

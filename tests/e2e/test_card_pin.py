@@ -1,15 +1,18 @@
-"""Changing a PIN end to end: the launcher hosting vexa-tools.so and the simulated card
-behind a private pcscd, with a scripted stand-in for the dialog program, and once
-with the real zelvo-dialog on a private X display, typed by xdotool as a user does."""
+"""Changing a PIN end to end: the launcher hosting the card plug-in and the simulated
+card behind a private pcscd, with a scripted stand-in for the dialog program, and with
+the real zelvo-dialog on a private X display, typed by xdotool as a user does. The same
+tests run the Windows build under Wine (ZELVO_TARGET=windows): there the dialog is the
+Win32 zelvo-dialog.exe, and a message box is the launcher's own window, not the dialog
+program's."""
 import concurrent.futures
+import os
+import shutil
+from pathlib import Path
 
 import pytest
 
 from vexa_bridge import CardRuns
-from zelvo_harness import WAIT, StandIn
-from zelvo_harness import linux_only
-
-pytestmark = linux_only("the card plug-in's Windows build is not part of this build yet")
+from zelvo_harness import WAIT, WINDOWS, StandIn, host_path
 
 PKI_SELECT = "00A4040010A0000000770100700A1000F100000100"
 
@@ -58,48 +61,97 @@ def test_wrong_and_blocked_pin(changepin, pcscd):
 CANCELLED = {"status": "0", "body": {"message": "Se ha cancelado la actualización del PIN", "code": "-1"}}
 
 
-@pytest.mark.parametrize("command, dialog_answer, asked, reply", [
-    # Cancelled (1), closed (2), a program that cannot be started or cannot show a
-    # window (3: no graphical session, then the error's message box): a cancellation.
-    ("changepin auth", (1, ""), True, CANCELLED),
-    ("changepin auth", (2, ""), True, CANCELLED),
-    ("changepin sign", None, False, CANCELLED),
-    ("changepin sign", (3, ""), 2, CANCELLED),
-    ("changepin auth", (0, "1234\n12ab\n"), True,
+@pytest.mark.parametrize("command, dialog_answer, asked, box, reply", [
+    # Cancelled (1), closed (2), a program that cannot be started (-1) or cannot show
+    # a window (3: no graphical session), then the error's message box: a cancellation.
+    ("changepin auth", (1, ""), True, None, CANCELLED),
+    ("changepin auth", (2, ""), True, None, CANCELLED),
+    ("changepin sign", None, False, -1, CANCELLED),
+    ("changepin sign", (3, ""), True, 3, CANCELLED),
+    ("changepin auth", (0, "1234\n12ab\n"), True, None,
      {"status": "1", "body": {"message": "Respuesta no válida del diálogo de ingreso de PIN"}}),
-    ("changepin", (0, ""), False, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no indicado"}}),
-    ("  changepin   Auth ", (0, ""), False, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no válido"}}),
+    ("changepin", (0, ""), False, None, {"status": "1", "body": {"message": "Tipo de PIN a cambiar no indicado"}}),
+    ("  changepin   Auth ", (0, ""), False, None,
+     {"status": "1", "body": {"message": "Tipo de PIN a cambiar no válido"}}),
 ])
 def test_nothing_reaches_the_card_without_two_valid_pins(changepin, pcscd, tmp_path, command, dialog_answer, asked,
-                                                         reply):
+                                                         box, reply):
     card, dialog = changepin
     if dialog_answer is None:
-        card.env = {"ZELVO_DIALOG": str(tmp_path / "no-such-dialog")}
+        card.env = {"ZELVO_DIALOG": host_path(tmp_path / "no-such-dialog")}
     else:
         dialog.answer("pin", *dialog_answer)
     before = pcscd.trace_position()
     assert card(command) == reply
-    assert pcscd.exchanges(before) == [] and len(dialog.calls()) == asked
-    assert asked != 2 or dialog.calls()[1] == ["message", "--icon", "warning", "--title", "Error", "--text",
-                                               "Error creando dialogo 3"]
+    assert pcscd.exchanges(before) == []
+    pins = [c for c in dialog.calls() if c[0] == "pin"]
+    assert len(pins) == asked
+    if box is None:
+        return
+    text = "Error creando dialogo %d" % box
+    assert "Error: %s\n" % text in card.last.output("stderr.txt").replace("\r\n", "\n")
+    if WINDOWS:  # MessageBoxW in the launcher's process
+        assert card.last.boxes == ["Error"]
+    elif dialog_answer is not None:  # the dialog program shows it, as every box on Linux
+        assert dialog.calls()[1:] == [["message", "--icon", "warning", "--title", "Error", "--text", text]]
 
 
-def test_changepin_auth_typed_into_the_real_dialog(tmp_path, xdisplay, pcscd):
+@pytest.fixture
+def pin_display(request):
+    """The display on which the PIN window appears: the module's Xvfb for the GTK
+    program; on Windows the Wine session's, where its programs draw their windows."""
+    if WINDOWS:
+        import windows_target
+        return windows_target.session().display
+    return request.getfixturevalue("xdisplay")
+
+
+NEW_PIN = "24681357"
+
+
+@pytest.mark.parametrize("entered, reply, tries", [
+    ("current", {"message": "PIN actualizado correctamente", "code": "0"}, 3),
+    ("wrong", {"message": "PIN incorrecto. Quedan 2 intentos", "code": "1"}, 2),
+    (None, {"message": "Se ha cancelado la actualización del PIN", "code": "-1"}, 3),  # Escape
+], ids=["changed", "wrong-pin", "cancelled"])
+def test_changepin_auth_typed_into_the_real_dialog(tmp_path, pin_display, pcscd, entered, reply, tries):
     pcscd.restart_card(fresh_state=True)
+    old = pcscd.holder()["pins"]["1"]
     # The launcher's children see the test display; no ZELVO_DIALOG, so the
     # plug-in finds the zelvo-dialog staged beside the launcher.
-    env = {k: xdisplay.env[k] for k in ("DISPLAY", "NO_AT_BRIDGE", "GSETTINGS_BACKEND", "GTK_THEME", "LANG")}
-    card = CardRuns(tmp_path, pcscd, env=dict(env, ZELVO_DIALOG=""))
+    keys = () if WINDOWS else ("DISPLAY", "NO_AT_BRIDGE", "GSETTINGS_BACKEND", "GTK_THEME", "LANG")
+    card = CardRuns(tmp_path, pcscd, env=dict({k: pin_display.env[k] for k in keys}, ZELVO_DIALOG=""))
+    before = pcscd.trace_position()
     with concurrent.futures.ThreadPoolExecutor(1) as pool:
-        reply = pool.submit(card, "changepin auth")
-        window = xdisplay.wait_window("^Cambiar PIN de autenticación$")
-        xdisplay.wait_focus(window)
-        for i, text in enumerate((pcscd.holder()["pins"]["1"], "24681357", "24681357")):
-            xdisplay.type(text)
-            xdisplay.key("Tab" if i < 2 else "Return")
-        reply = reply.result(timeout=WAIT * 3)
-    assert reply["body"] == {"message": "PIN actualizado correctamente", "code": "0"}
-    assert pcscd.state()["credentials"]["1"] == {"pin": "24681357", "tries": 3}
-    # The signature PIN is left alone, and the PINs appear in no log.
+        answer = pool.submit(card, "changepin auth")
+        window = pin_display.wait_window("^Cambiar PIN de autenticación$")
+        if WINDOWS:  # no window manager hands the keyboard to a Wine window: offered as one would
+            pin_display.offer_focus(window)
+        pin_display.wait_focus(window)
+        if entered is None:
+            pin_display.key("Escape")
+        else:
+            for i, text in enumerate(("0000" if entered == "wrong" else old, NEW_PIN, NEW_PIN)):
+                pin_display.type(text)
+                if i < 2:
+                    pin_display.key("Tab")
+            screenshot(pin_display, window, tmp_path, entered)
+            pin_display.key("Return")
+        answer = answer.result(timeout=WAIT * 3)
+    assert answer == {"status": "0", "body": reply}
+    assert pcscd.state()["credentials"]["1"] == {"pin": NEW_PIN if reply["code"] == "0" else old, "tries": tries}
+    # The signature PIN is left alone, a cancel sends nothing, and the PINs appear in no log.
     assert pcscd.state()["credentials"]["4"]["pin"] == pcscd.holder()["pins"]["4"]
-    assert "24681357" not in card.last.plugin_log() + card.last.log_text() + card.last.output()
+    assert entered is not None or pcscd.exchanges(before) == []
+    assert NEW_PIN not in card.last.plugin_log() + card.last.log_text() + card.last.output()
+
+
+def screenshot(display, window, folder, entered):
+    """The filled-in window, in the test's folder; with ZELVO_SCREENSHOTS=DIR also
+    there, as (windows-)pin-change.png."""
+    if entered != "current":
+        return
+    path = folder / "pin-change.png"
+    display.screenshot(path, window, margin=16)
+    if os.environ.get("ZELVO_SCREENSHOTS"):
+        shutil.copy2(path, Path(os.environ["ZELVO_SCREENSHOTS"]) / (("windows-" if WINDOWS else "") + "pin-change.png"))

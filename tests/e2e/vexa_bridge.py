@@ -1,13 +1,22 @@
 """The launcher in server mode hosting the card plug-in against the simulated card, for the
 card tests, the card demo and the card benchmark: a private working folder (configuration,
 registry file, HOME, runtime and state folders), PCSCLITE_CSOCK_NAME of a private pcscd, and
-a WebSocket client that sends one command and returns the JSON reply. Stopped by its id."""
+a WebSocket client that sends one command and returns the JSON reply. Stopped by its id.
+
+On Windows (ZELVO_TARGET=windows) the launcher runs under wine64 and reaches the same pcscd
+through the test-only WinSCard bridge, put in the session's Wine prefix.
+
+Run as a program, it gives one raw reply of a build (the other system's, for comparisons):
+    vexa_bridge.py SOCKET FOLDER COMMAND   (ZELVO_TARGET and ZELVO_STAGE choose the build)"""
+import contextlib
 import json
+import sys
 from pathlib import Path
 
-from zelvo_harness import BASEKEY, STAGE, WAIT, Launcher, free_port, run_request, session, talk, write_registry
+from zelvo_harness import (BASEKEY, BUILD, EXE, LIBRARY, STAGE, WAIT, WINDOWS, Launcher, free_port, run_request,
+                           session, talk, write_registry)
 
-PLUGIN = "vexa-tools.so"
+PLUGIN = "vexa-tools" + LIBRARY
 READ_ALL = "read abi dg1 dg2 dg7"
 
 
@@ -18,8 +27,26 @@ class BridgeError(RuntimeError):
 def missing_parts(stage):
     """What must be built first for the card through the bridge, or an empty list."""
     stage = Path(stage)
-    return [str(p) for p in (stage / "conlaunch", stage / "plugins" / PLUGIN,
+    return [str(p) for p in (stage / ("conlaunch" + EXE), stage / "plugins" / PLUGIN,
                              stage / "html" / "card.html") if not p.exists()]
+
+
+def card_environment(socket):
+    """What a launcher needs to reach the pcscd listening on `socket`. On Windows: the
+    WinSCard bridge of the Windows build, installed in the session's prefix (a test is
+    skipped when that build has none)."""
+    if not WINDOWS:
+        return {"PCSCLITE_CSOCK_NAME": str(socket)}
+    import pytest
+    import windows_target
+    import wine_pcsc
+    folder = wine_pcsc.bridge_dir(BUILD)
+    if wine_pcsc.missing(folder):
+        pytest.skip(wine_pcsc.missing(folder))
+    prefix = windows_target.session().prefix
+    wine_pcsc.install_bridge(prefix, folder)
+    env = wine_pcsc.pcsc_env(prefix, folder, socket)
+    return {name: env[name] for name in ("WINEDLLOVERRIDES", "WINEDLLPATH", "PCSCLITE_CSOCK_NAME")}
 
 
 def parsed(reply):
@@ -36,10 +63,10 @@ class VexaBridge(Launcher):
         workdir = Path(workdir)
         workdir.mkdir(parents=True, exist_ok=True)
         registry = write_registry(workdir / "zelvo.reg",
-                                  {BASEKEY + "vexa": {"RuntimeLib": str(Path(stage) / "plugins" / PLUGIN)}})
+                                  {BASEKEY + "vexa": {"RuntimeLib": Path(stage) / "plugins" / PLUGIN}})
         config = {"port": str(free_port()), "idletimeout": str(idletimeout), "basekey": BASEKEY}
-        super().__init__(workdir, config=config, registry=registry, program=Path(stage) / "conlaunch",
-                         env=dict(env or {}, PCSCLITE_CSOCK_NAME=pcscd_env["PCSCLITE_CSOCK_NAME"]), to_files=True)
+        super().__init__(workdir, config=config, registry=registry, program=Path(stage) / ("conlaunch" + EXE),
+                         env=dict(env or {}, **card_environment(pcscd_env["PCSCLITE_CSOCK_NAME"])), to_files=True)
 
     def start(self):
         try:
@@ -63,8 +90,20 @@ class VexaBridge(Launcher):
         return path.read_text(encoding="utf-8", errors="replace") if path.exists() else ""
 
     def plugin_log(self):
-        return "".join(p.read_text(encoding="utf-8", errors="replace")
-                       for p in sorted((self.workdir / "home" / ".vexatools").glob("*.log")))
+        if WINDOWS:
+            import windows_target
+            folder = windows_target.session().profile() / ".vexatools"
+        else:
+            folder = self.workdir / "home" / ".vexatools"
+        return "".join(p.read_text(encoding="utf-8", errors="replace") for p in sorted(folder.glob("*.log")))
+
+    def boxes_closed(self):
+        """While the block runs, the launcher's message boxes are closed as they come
+        (Windows: a plug-in's box is a window of the launcher, which waits on it)."""
+        if not WINDOWS:
+            return contextlib.nullcontext()
+        import windows_target
+        return windows_target.closing_boxes(self)
 
     def ask(self, command=READ_ALL):
         """Sends one command; the reply parsed as JSON."""
@@ -79,17 +118,36 @@ class CardRuns:
         self.folder, self.pcscd, self.env, self.runs = folder, pcscd, env, []
 
     def __call__(self, text):
+        return parsed(self.raw(text))
+
+    def raw(self, text):
+        """The reply's text as it came."""
         bridge = VexaBridge(STAGE, self.folder / ("run%d" % len(self.runs)), self.pcscd.env, env=self.env)
         self.runs.append(bridge)
         try:
             # The plug-in answers once and closes the connection.
-            replies, _ = session(bridge.start().port, text, timeout=WAIT * 3)
+            bridge.start()
+            with bridge.boxes_closed():
+                replies, _ = session(bridge.port, text, timeout=WAIT * 3)
             code, _, err = bridge.finish()
         finally:
             bridge.stop()
-        assert code == 0 and len(replies) == 1, (replies, err)
-        return parsed(replies[0])
+        # A fault while the process ends (Wine says so on standard error) leaves the exit code as it was.
+        assert code == 0 and len(replies) == 1 and "wine: Unhandled" not in err, (replies, err)
+        return replies[0]
 
     @property
     def last(self):
         return self.runs[-1]
+
+
+class Socket:
+    """A pcscd as CardRuns needs it, known only by its socket."""
+
+    def __init__(self, socket):
+        self.env = {"PCSCLITE_CSOCK_NAME": socket}
+
+
+if __name__ == "__main__":
+    socket, folder, command = sys.argv[1:4]
+    sys.stdout.buffer.write(CardRuns(Path(folder), Socket(socket)).raw(command).encode("utf-8"))

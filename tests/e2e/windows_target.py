@@ -12,10 +12,12 @@ write, and the user's Zelvo folders (logs, remembered decisions).
 A launcher's message boxes are closed as they appear (the launcher waits on
 them as a user's would); their captions are kept in `launcher.boxes` and the
 text, as on Linux, is the "caption: text" line on its standard error."""
+import contextlib
 import getpass
 import re
 import shutil
 import subprocess
+import threading
 import time
 from pathlib import Path
 
@@ -48,13 +50,19 @@ class WindowsSession:
         finally:
             self.display.stop()
 
+    def profile(self):
+        """The user's profile folder in the prefix (%USERPROFILE%)."""
+        return self.prefix.path / "drive_c" / "users" / self.user
+
     def user_folder(self, kind):
         """A folder of the user's profile in the prefix: "Roaming" (%APPDATA%) or "Local"."""
-        return self.prefix.path / "drive_c" / "users" / self.user / "AppData" / kind
+        return self.profile() / "AppData" / kind
 
     def reset_user_state(self):
         for kind in ("Roaming", "Local"):
             shutil.rmtree(self.user_folder(kind) / "Zelvo", ignore_errors=True)
+        # The card plug-in's logs (a Linux launcher gets a HOME of its own).
+        shutil.rmtree(self.profile() / ".vexatools", ignore_errors=True)
 
     def import_registry(self, reg_file, folder):
         """Puts the test's registry file (write_registry) in place of what earlier
@@ -71,7 +79,9 @@ class WindowsSession:
 
     def windows_of(self, pid):
         """The visible X windows of the Unix process `pid` (a Windows program under Wine)."""
-        out = self.display.xdotool("search", "--onlyvisible", "--pid", str(pid), "--name", ".*")
+        # --all: xdotool's default joins the conditions with "or", which would
+        # match every visible window of the display.
+        out = self.display.xdotool("search", "--all", "--onlyvisible", "--pid", str(pid), "--name", ".*")
         return [int(w) for w in out.split()]
 
 
@@ -128,6 +138,25 @@ def close_boxes(launcher):
         if name not in launcher.boxes:
             launcher.boxes.append(name)
         s.display.close_window(window)
+
+
+@contextlib.contextmanager
+def closing_boxes(launcher):
+    """Closes the launcher's message boxes while the block runs: for a page that
+    waits on an answer which comes only once a box is gone (a plug-in's boxes are
+    shown in the launcher's process)."""
+    done = threading.Event()
+
+    def close():
+        while not done.wait(0.2):
+            close_boxes(launcher)
+    closer = threading.Thread(target=close, daemon=True)
+    closer.start()
+    try:
+        yield
+    finally:
+        done.set()
+        closer.join(WAIT)
 
 
 def wait(launcher, timeout=WAIT):

@@ -84,6 +84,9 @@ class WinePrefix:
             # here serves them all, and one started without a display can show no window.
             self._check(self.run("wineboot", "-i", timeout=SETUP_WAIT), "wineboot -i")
             self.set_registry("HKCU\\Software\\Wine\\X11 Driver", "Decorated", "N")
+            # A program that crashes is ended, with Wine's line about it on its standard
+            # error, instead of waiting behind Wine's crash dialog.
+            self.set_registry("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", kind="REG_DWORD")
             self._check(self.run("cmd", "/c", "exit"), "cmd /c exit")
         except BaseException:
             self.stop()

@@ -59,6 +59,16 @@ def place_bridge(folder, program_dir):
         shutil.copy2(folder / name, Path(program_dir) / name)
 
 
+def install_bridge(prefix, folder):
+    """Puts the forwarder and the bridge's placeholder in the prefix's system
+    folder, in place of Wine's own winscard.dll: every program of the prefix (a
+    launcher and the plug-in it loads) reaches pcscd with pcsc_env, none needs
+    them beside it."""
+    system = Path(prefix.path) / "drive_c" / "windows" / "system32"
+    for name in BESIDE_PROGRAM:
+        shutil.copy2(folder / name, system / name)
+
+
 def pcsc_env(prefix, folder, socket, env=None):
     """The environment of a program beside which place_bridge put the bridge, in
     `prefix` (a wine.WinePrefix): its WinSCard calls reach the pcscd listening on `socket`."""

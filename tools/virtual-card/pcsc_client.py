@@ -5,6 +5,8 @@ one daemon; to reach several daemons, run this file as a program once per daemon
 
     PCSCLITE_CSOCK_NAME=/path/pcscd.comm pcsc_client.py list
     PCSCLITE_CSOCK_NAME=... pcsc_client.py send 00A4040C07A0000002471001 00B600005D
+    PCSCLITE_CSOCK_NAME=... pcsc_client.py hold   # the first reader's card, exclusively, until
+                                                  # standard input closes; "held" once it holds it
 """
 import ctypes
 import sys
@@ -142,7 +144,7 @@ class Card:
 
 
 def main(argv):
-    if not argv or argv[0] not in ("list", "send"):
+    if not argv or argv[0] not in ("list", "send", "hold"):
         print(__doc__)
         return 2
     try:
@@ -160,9 +162,13 @@ def main(argv):
             if not readers:
                 print("sin lectores", file=sys.stderr)
                 return 1
-            with ctx.connect(readers[0]) as card:
+            share = SCARD_SHARE_EXCLUSIVE if argv[0] == "hold" else SCARD_SHARE_SHARED
+            with ctx.connect(readers[0], share) as card:
                 for apdu in apdus:
                     print(card.transmit(apdu).hex().upper())
+                if argv[0] == "hold":
+                    print("held", flush=True)
+                    sys.stdin.read()
         return 0
     except PcscError as e:
         print(e, file=sys.stderr)

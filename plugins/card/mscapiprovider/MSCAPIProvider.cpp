@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/AppException.h"
+#include "mscapiprovider/Libcrypto.h"
 #include "mscapiprovider/OpenSslError.h"
 
 namespace mscapiprovider {
@@ -47,12 +48,15 @@ void MSCAPIProvider::setProperty(const std::string& key, uint32_t value) {
 const ProviderSettings& MSCAPIProvider::settings() { return store(); }
 
 const MSCAPIProvider& MSCAPIProvider::getInstance() {
+    static const char* const kFunction = "mscapiprovider::MSCAPIProvider::getInstance";
+    // Before the context's holder exists, so that the context goes first.
+    if (!startLibcrypto())
+        CRYPTO_FAIL(kFunction, "OPENSSL_init_crypto", "No se ha iniciado el contexto criptográfico");
     std::unique_ptr<MSCAPIProvider>& p = instance();
     if (p) return *p;
     // libcrypto's default provider holds triple DES (single DES runs as triple
     // DES with three equal keys) and SHA-1; the stored CryptoAPI names have no
     // counterpart there and select nothing.
-    static const char* const kFunction = "mscapiprovider::MSCAPIProvider::getInstance";
     EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr);
     if (cipher == nullptr)
         CRYPTO_FAIL(kFunction, "EVP_CIPHER_fetch", "No se ha iniciado el contexto criptográfico");

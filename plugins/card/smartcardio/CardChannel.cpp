@@ -8,7 +8,7 @@
 
 namespace smartcardio {
 
-static_assert(sizeof(SCARDHANDLE) == sizeof(long), "the card handle is held as a long");
+static_assert(sizeof(SCARDHANDLE) <= sizeof(std::uintptr_t), "the card handle is held as an integer");
 
 namespace {
 // 256 data bytes and the two status bytes.
@@ -20,8 +20,8 @@ std::unique_ptr<CardChannel> CardChannel::getInstance(const CardTerminal& termin
     SCARDHANDLE card = 0;
     DWORD active = 0;
     const ReaderSettings& settings = readerSettings();
-    PCSC_CALL(failures::connect, SCardConnect, terminal.context(), readerName.c_str(), settings.shareMode,
-              settings.protocols, &card, &active);
+    PCSC_CALL(failures::connect, platform::connect, static_cast<SCARDCONTEXT>(terminal.context()), &readerName,
+              static_cast<DWORD>(settings.shareMode), static_cast<DWORD>(settings.protocols), &card, &active);
     const SCARD_IO_REQUEST* pci = nullptr;
     if (active == SCARD_PROTOCOL_T0) pci = SCARD_PCI_T0;
     else if (active == SCARD_PROTOCOL_T1) pci = SCARD_PCI_T1;
@@ -31,11 +31,12 @@ std::unique_ptr<CardChannel> CardChannel::getInstance(const CardTerminal& termin
         APP_THROW("smartcardio::CardChannel::getInstance", "SCardConnect dwActiveProtocol",
                   "Código de protocolo incorrecto");
     }
-    return std::unique_ptr<CardChannel>(new CardChannel(card, pci->dwProtocol, pci->cbPciLength));
+    return std::unique_ptr<CardChannel>(
+        new CardChannel(static_cast<std::uintptr_t>(card), pci->dwProtocol, pci->cbPciLength));
 }
 
 CardChannel::~CardChannel() {
-    if (card_ != 0) SCardDisconnect(card_, SCARD_LEAVE_CARD);
+    if (card_ != 0) SCardDisconnect(static_cast<SCARDHANDLE>(card_), SCARD_LEAVE_CARD);
 }
 
 mrtdutils::ResponseAPDU CardChannel::transmit(const uint8_t* command, size_t length) const {
@@ -43,8 +44,8 @@ mrtdutils::ResponseAPDU CardChannel::transmit(const uint8_t* command, size_t len
     SCARD_IO_REQUEST pci{protocol_, pciLength_};
     uint8_t received[kReceiveBufferSize];
     DWORD receivedLength = sizeof received;
-    PCSC_CALL(failures::transmit, SCardTransmit, card_, &pci, command, static_cast<DWORD>(length), nullptr,
-              received, &receivedLength);
+    PCSC_CALL(failures::transmit, SCardTransmit, static_cast<SCARDHANDLE>(card_), &pci, command,
+              static_cast<DWORD>(length), nullptr, received, &receivedLength);
     if (receivedLength > sizeof received) receivedLength = sizeof received;
     return mrtdutils::ResponseAPDU(received, receivedLength);
 }

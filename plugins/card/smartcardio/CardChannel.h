@@ -31,9 +31,9 @@ protected:
     CardChannel() : card_(0), protocol_(0), pciLength_(0) {}
 
 private:
-    CardChannel(long card, unsigned long protocol, unsigned long pciLength)
+    CardChannel(std::uintptr_t card, unsigned long protocol, unsigned long pciLength)
         : card_(card), protocol_(protocol), pciLength_(pciLength) {}
-    long card_;                 // an SCARDHANDLE
+    std::uintptr_t card_;       // an SCARDHANDLE
     unsigned long protocol_;    // protocol control information: protocol and structure length
     unsigned long pciLength_;
 };

@@ -7,7 +7,7 @@
 
 namespace smartcardio {
 
-static_assert(sizeof(SCARDCONTEXT) == sizeof(long), "the context is held as a long");
+static_assert(sizeof(SCARDCONTEXT) <= sizeof(std::uintptr_t), "the context is held as an integer");
 
 ReaderSettings& readerSettings() {
     static ReaderSettings settings;
@@ -19,21 +19,18 @@ std::unique_ptr<CardTerminal> CardTerminal::getInstance() {
     SCARDCONTEXT context = 0;
     PCSC_CALL(failures::establishContext, SCardEstablishContext, readerSettings().scope, nullptr, nullptr,
               &context);
-    return std::unique_ptr<CardTerminal>(new CardTerminal(context));
+    return std::unique_ptr<CardTerminal>(new CardTerminal(static_cast<std::uintptr_t>(context)));
 }
 
 CardTerminal::~CardTerminal() {
-    if (context_ != 0) SCardReleaseContext(context_);
+    if (context_ != 0) SCardReleaseContext(static_cast<SCARDCONTEXT>(context_));
 }
 
 std::vector<std::string> CardTerminal::readers() const {
     LOG_INFO("smartcardio::CardTerminal::readers") << "Obteniendo lista de lectores disponibles";
-    char* buffer = nullptr;
-    DWORD length = SCARD_AUTOALLOCATE;
-    PCSC_CALL(failures::listReaders, SCardListReaders, context_, nullptr, reinterpret_cast<char*>(&buffer),
-              &length);
-    std::vector<std::string> names = parseReadersList(buffer, length);
-    SCardFreeMemory(context_, buffer);
+    std::string multiString;
+    PCSC_CALL(failures::listReaders, platform::listReaders, static_cast<SCARDCONTEXT>(context_), &multiString);
+    std::vector<std::string> names = parseReadersList(multiString.data(), multiString.size());
     // A listing that succeeds without a name leaves nothing to connect to: the
     // same failure as no readers at all.
     if (names.empty()) raisePcscFailure(failures::listReaders, SCARD_E_NO_READERS_AVAILABLE, __LINE__);

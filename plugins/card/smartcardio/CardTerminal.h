@@ -1,6 +1,7 @@
 #pragma once
 // The PC/SC resource-manager context and the list of readers it sees.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,11 +23,11 @@ public:
     static std::vector<std::string> parseReadersList(const char* multiString, size_t length);
 
     // The platform context (an SCARDCONTEXT), for the channels opened on it.
-    long context() const { return context_; }
+    std::uintptr_t context() const { return context_; }
 
 private:
-    explicit CardTerminal(long context) : context_(context) {}
-    long context_;
+    explicit CardTerminal(std::uintptr_t context) : context_(context) {}
+    std::uintptr_t context_;
 };
 
 }  // namespace smartcardio

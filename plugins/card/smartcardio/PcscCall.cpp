@@ -17,13 +17,11 @@ const PcscFailure transmit{"smartcardio::CardChannel::transmit", "SCardTransmit"
 
 }  // namespace failures
 
-const char* systemErrorText(LONG code) { return code == SCARD_S_SUCCESS ? "" : pcsc_stringify_error(code); }
-
 void raisePcscFailure(const PcscFailure& failure, LONG code, int line) {
     const char* message = failure.message;
     for (const CodeMessage& m : failure.byCode)
         if (m.code == code) message = m.message;
-    raisePlatformException(failure.function, line, failure.condition, message, systemErrorText(code),
+    raisePlatformException(failure.function, line, failure.condition, message, platform::systemErrorText(code),
                            static_cast<int32_t>(code), CodeFormat::hex);
 }
 

@@ -2,9 +2,9 @@
 // Private to smartcardio: every PC/SC call goes through pcscCall, which checks the
 // result and turns a failure into an AppException with the platform's code and
 // text. The failures and their messages are the table in PcscCall.cpp.
-#include <winscard.h>
-
 #include <initializer_list>
+
+#include "smartcardio/PcscPlatform.h"
 
 namespace smartcardio {
 
@@ -28,9 +28,6 @@ extern const PcscFailure listReaders;
 extern const PcscFailure connect;
 extern const PcscFailure transmit;
 }  // namespace failures
-
-// The platform's text for a result code ("" for success).
-const char* systemErrorText(LONG code);
 
 [[noreturn]] void raisePcscFailure(const PcscFailure& failure, LONG code, int line);
 

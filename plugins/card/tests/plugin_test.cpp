@@ -1,20 +1,21 @@
-// vexa-tools.so loaded as the launcher loads it: what it exports, what it does
+// vexa-tools loaded as the launcher loads it: what it exports, what it does
 // with binary messages, and where it logs. Commands and replies, and a command
 // that comes before onConnect, are exercised end to end through the launcher.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "TempFolder.h"
 #include "zelvo/log.h"
+#include "zelvo/paths.h"
 #include "zelvo/plugin_api.h"
+#include "zelvo/shared_library.h"
 
 namespace {
 
@@ -22,22 +23,30 @@ int g_texts = 0, g_binaries = 0;  // replies sent; every call comes back before 
 void textSender(const char*) { ++g_texts; }
 void binarySender(const char*, int) { ++g_binaries; }
 
-// The module, opened once with HOME in a folder of the test's own.
+// The module as the build stages it: stage/plugins/ beside this program's tests/.
+std::string modulePath() {
+    const std::string sep(1, zelvo::kPathSeparator);
+    return zelvo::programDir() + ".." + sep + "stage" + sep + "plugins" + sep + VEXA_TOOLS_NAME;
+}
+
+// The module, opened once with HOME in a folder of the test's own (Linux; on
+// Windows the profile folder comes from the system and the log goes there).
 struct Module {
-    std::string home;
-    void* handle = nullptr;
+    TempFolder home{"vexa-home-"};
+    std::unique_ptr<zelvo::SharedLibrary> library;
+    zelvo::LoadError error;
     template <typename F>
-    F get(const char* name) const { return reinterpret_cast<F>(dlsym(handle, name)); }
+    F get(const char* name) const {
+        zelvo::LoadError ignored;
+        return reinterpret_cast<F>(library->symbol(name, ignored));
+    }
 
     Module() {
-        char dir[] = "/tmp/vexa-home-XXXXXX";
-        if (!mkdtemp(dir)) return;
-        home = dir;
-        setenv("HOME", dir, 1);
-        setenv("PCSCLITE_CSOCK_NAME", (home + "/no-pcscd.comm").c_str(), 1);  // never the machine's own pcscd
-        handle = dlopen(VEXA_TOOLS_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (home.path().empty()) return;
+        zelvo::setEnv("HOME", home.path());
+        zelvo::setEnv("PCSCLITE_CSOCK_NAME", home / "no-pcscd.comm");  // never the machine's own pcscd
+        library = zelvo::SharedLibrary::open(modulePath(), false, error);
     }
-    ~Module() { std::system(("rm -rf '" + home + "'").c_str()); }
 
     // One connection: onConnect on a thread of its own, as the host runs it, then `page`.
     bool connection(void (*page)(const Module&)) const {
@@ -58,19 +67,17 @@ const Module& module() {
 }  // namespace
 
 TEST(Plugin, ExportsOnlyTheContract) {
-    ASSERT_NE(nullptr, module().handle) << dlerror();
-    for (const char* name : {"registerSendMessageFunction", "onConnect", "onTextMessage", "onBinaryMessage", "onClose"})
+    ASSERT_NE(nullptr, module().library) << modulePath() << ": " << module().error.text;
+    for (const char* name :
+         {"registerSendMessageFunction", "onConnect", "onTextMessage", "onBinaryMessage", "onClose", "test"})
         EXPECT_NE(nullptr, module().get<void*>(name)) << name;
-    auto test = module().get<int (*)()>("test");
-    ASSERT_NE(nullptr, test);
-    EXPECT_EQ(11, test());  // "vexa-tools\n"
     for (const char* internal : {"_ZN15VexaApplication8doActionEPKc", "_ZN9mrtdutils4Util3padERKSt6vectorIhSaIhEE",
                                  "_ZN5zelvo3log4initERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEib"})
         EXPECT_EQ(nullptr, module().get<void*>(internal)) << internal;
 }
 
 TEST(Plugin, BinaryMessagesAreIgnoredAndTheHostsCloseEndsTheConnection) {
-    ASSERT_NE(nullptr, module().handle);
+    ASSERT_NE(nullptr, module().library);
     g_texts = g_binaries = 0;
     EXPECT_TRUE(module().connection([](const Module& m) {
         m.get<ZelvoOnBinaryMessage>("onBinaryMessage")("abc", 3);
@@ -80,19 +87,29 @@ TEST(Plugin, BinaryMessagesAreIgnoredAndTheHostsCloseEndsTheConnection) {
 }
 
 TEST(Plugin, LogsToAPrivateFolderOfTheUser) {
-    ASSERT_NE(nullptr, module().handle);
+    ASSERT_NE(nullptr, module().library);
     g_texts = 0;
     EXPECT_TRUE(module().connection([](const Module& m) { m.get<ZelvoOnTextMessage>("onTextMessage")("READ"); }));
     EXPECT_EQ(1, g_texts);
+    const std::string folder = zelvo::withSeparator(zelvo::homeDir()) + ".vexatools";
     std::stringstream text;
-    text << std::ifstream(module().home + "/.vexatools/" + zelvo::log::dayFileName()).rdbuf();
+    text << std::ifstream(std::filesystem::u8path(zelvo::withSeparator(folder) + zelvo::log::dayFileName())).rdbuf();
     const std::string log = text.str();
     EXPECT_EQ(0u, log.find("\xEF\xBB\xBF"));
     for (const char* line : {"Inicializando aplicación", "[onTextMessage@", "Mensaje de texto recibido: READ",
                              "[VexaApplication::doAction@", "[] Comando READ desconocido", "Enviando mensaje de error",
                              "Registrando funciones de envio de mensajes"})
         EXPECT_NE(std::string::npos, log.find(line)) << line;
-    struct stat st {};
-    ASSERT_EQ(0, stat((module().home + "/.vexatools").c_str(), &st));
-    EXPECT_EQ(0700u, st.st_mode & 0777);
+    // Nobody else may read it or have put anything in it (Linux: mode 0700).
+    EXPECT_TRUE(zelvo::ensurePrivateDir(folder, 077));
+}
+
+// Last: on Windows the export gives the process a console of its own and
+// reopens the standard streams on it, so what this program prints afterwards
+// goes there.
+TEST(Plugin, TheDiagnosticExportPrintsItsName) {
+    ASSERT_NE(nullptr, module().library);
+    auto test = module().get<int (*)()>("test");
+    ASSERT_NE(nullptr, test);
+    EXPECT_EQ(11, test());  // "vexa-tools\n"
 }

@@ -2,14 +2,13 @@
 // operator new and delete: while a PIN change or a Basic Access Control session
 // runs, every block given back is searched for pieces of the secrets before it is
 // freed. The blocks come from malloc, which AddressSanitizer watches as well.
-#include <malloc.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Memory that C code frees itself (OpenSSL's, the C runtime's) is not seen.
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <new>
 
 #include "TestUtil.h"
@@ -19,6 +18,7 @@
 #include "vexaldscore/VexaBac.h"
 #include "vexaldscore/VexaLds.h"
 #include "vexapkicore/VexaPki.h"
+#include "zelvo/paths.h"
 
 namespace {
 
@@ -26,18 +26,38 @@ std::vector<std::string> g_needles;  // filled before a watch, untouched during 
 std::atomic<bool> g_watching{false};
 std::atomic<int> g_found{-1};
 
+// Each block is preceded by what its release needs: where malloc's block
+// starts and how many bytes were asked for. The same on every C library (no
+// malloc_usable_size, no aligned_alloc on Windows).
+struct BlockHeader {
+    void* base;
+    std::size_t size;
+};
+
 void* allocate(std::size_t n, std::size_t align, bool nothrow) {
-    void* p = align > alignof(std::max_align_t) ? std::aligned_alloc(align, (n / align + 1) * align) : std::malloc(n + 1);
-    if (p == nullptr && !nothrow) throw std::bad_alloc();
+    align = std::max(align, alignof(std::max_align_t));
+    const std::size_t total = sizeof(BlockHeader) + align + n;
+    char* base = total < n ? nullptr : static_cast<char*>(std::malloc(total));
+    if (base == nullptr) {
+        if (nothrow) return nullptr;
+        throw std::bad_alloc();
+    }
     // A block starts clean: what a free finds was written while it was in use.
-    if (p != nullptr) std::memset(p, 0, malloc_usable_size(p));
+    std::memset(base, 0, total);
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(base) + sizeof(BlockHeader);
+    char* p = base + ((first + align - 1) / align * align - reinterpret_cast<std::uintptr_t>(base));
+    reinterpret_cast<BlockHeader*>(p)[-1] = BlockHeader{base, n};
     return p;
 }
 
 void release(void* p) noexcept {
-    for (size_t i = 0; p != nullptr && g_watching && i < g_needles.size(); ++i)
-        if (memmem(p, malloc_usable_size(p), g_needles[i].data(), g_needles[i].size()) != nullptr) g_found = int(i);
-    std::free(p);
+    if (p == nullptr) return;
+    const BlockHeader header = static_cast<BlockHeader*>(p)[-1];
+    const char* bytes = static_cast<const char*>(p);
+    for (size_t i = 0; g_watching && i < g_needles.size(); ++i)
+        if (std::search(bytes, bytes + header.size, g_needles[i].begin(), g_needles[i].end()) != bytes + header.size)
+            g_found = int(i);
+    std::free(header.base);
 }
 
 // Watches the frees of its scope for each 8-byte piece of the keys and every 3
@@ -88,12 +108,10 @@ NEW_FORMS(std::size_t(a), false, , std::align_val_t a)
 NEW_FORMS(std::size_t(a), true, , std::align_val_t a, const std::nothrow_t&)
 
 TEST(Secrets, NoPinDigitOutlivesAPinChange) {
-    // The dialog program answers from a folder whose name holds no digit.
-    char dir[] = "/tmp/vexa-pins-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0);
-    std::ofstream("pin") << "#!/bin/sh\nprintf '80635179\\n42918376\\n'\n";
-    chmod("pin", 0700);
-    setenv("ZELVO_DIALOG", "./pin", 1);
+    // The dialog program (a stand-in that answers two PINs) is named by a path
+    // that holds no digit: relative to this program's folder.
+    std::filesystem::current_path(std::filesystem::u8path(zelvo::programDir()));
+    ASSERT_TRUE(zelvo::setEnv("ZELVO_DIALOG", std::string(".") + zelvo::kPathSeparator + VEXA_PIN_ANSWER));
     AgreeingCard card;
     auto pki = vexapkicore::VexaPki::getInstance(card);
     auto lds = vexaldscore::VexaLds::getInstance(card);
@@ -108,7 +126,6 @@ TEST(Secrets, NoPinDigitOutlivesAPinChange) {
     }
     EXPECT_EQ(-1, g_found.load()) << "a freed block held PIN digits";
     EXPECT_EQ("PIN actualizado correctamente", message);
-    std::system(("rm -rf " + std::string(dir)).c_str());
 }
 
 TEST(Secrets, NoKeyOutlivesBasicAccessControlOrSecureMessaging) {
