@@ -17,9 +17,11 @@ from pathlib import Path
 
 import pytest
 
-from zelvo_harness import BUILD, ROOT, StandIn, free_port, request, wait_for, wait_listening, write_registry
+from zelvo_harness import (BUILD, ROOT, StandIn, free_port, linux_only, request, wait_for, wait_listening,
+                           write_registry)
 
-pytestmark = pytest.mark.skipif(shutil.which("firefox-esr") is None, reason="Firefox ESR is not installed")
+pytestmark = [pytest.mark.skipif(shutil.which("firefox-esr") is None, reason="Firefox ESR is not installed"),
+              linux_only("the browser run starts the Linux launcher")]
 
 PAGE = """<!doctype html><meta charset="utf-8"><title>Trámites</title><script src="zelvo.js"></script>
 <script>
