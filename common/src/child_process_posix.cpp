@@ -17,6 +17,8 @@ extern char** environ;
 
 namespace zelvo {
 
+void keepStandardStreamsFromChildren() {}
+
 struct ChildProcess::Impl {
     pid_t pid = -1;
     int output = -1;  // read end of its standard output, close-on-exec

@@ -17,6 +17,13 @@ namespace zelvo {
 
 using win32::Handle;
 
+void keepStandardStreamsFromChildren() {
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle && handle != INVALID_HANDLE_VALUE) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+}
+
 struct ChildProcess::Impl {
     Handle process;
     Handle output;  // read end of its standard output

@@ -85,17 +85,16 @@ std::string sidText(const std::vector<unsigned char>& sid) {
 
 SocketOwner::Result SocketOwner::lookup(const Endpoint& peer, const Endpoint& local) {
     Result result;
+    // Wine's table names no owners (every pid reads 0), and may not show a
+    // connection made a moment ago: reading it would say nothing.
+    static const bool wine = underWine();
+    if (wine) {
+        result.verdict = Verdict::unchecked;
+        return result;
+    }
     std::optional<unsigned long> pid = ownerPid(rows(), peer, local);
-    if (!pid) {
-        // Wine's table may not show a connection that has just been made either.
-        if (underWine()) result.verdict = Verdict::unchecked;
-        return result;
-    }
-    if (*pid == 0) {
-        // Pid 0 owns no socket on Windows; under Wine it is every socket's owner.
-        if (underWine()) result.verdict = Verdict::unchecked;
-        return result;
-    }
+    // Pid 0 owns no socket on Windows.
+    if (!pid || *pid == 0) return result;
     const std::vector<unsigned char> owner = security::processUserSid(*pid);
     const std::vector<unsigned char> own = security::currentUserSid();
     result.owner = owner.empty() ? "pid " + std::to_string(*pid) : sidText(owner);

@@ -2,6 +2,7 @@
 // also logs to the console and waits for a key before it ends.
 #include "core/RunnableFactory.h"
 #include "core/Startup.h"
+#include "zelvo/child_process.h"
 
 #include <cstdio>
 
@@ -23,6 +24,7 @@ void closingPrompt() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zelvo::keepStandardStreamsFromChildren();
     std::unique_ptr<JsonReader> config = Startup::loadConfiguration();
     if (!config) return 1;
     Startup::startLogging(*config, kConsole);

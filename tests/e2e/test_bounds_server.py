@@ -8,7 +8,7 @@ import time
 import pytest
 import websockets
 
-from zelvo_harness import BUILD, SANITIZE, WAIT, free_port, request, upgrade_head, wait_listening, write_registry
+from zelvo_harness import SANITIZE, WAIT, fixture, free_port, request, upgrade_head, wait_listening, write_registry
 
 # Peak memory allowed above the launcher's size before the page came, in MiB:
 # far below what each test's traffic would take without bounds.
@@ -23,7 +23,7 @@ def mib(l, field="VmHWM"):
 def started(launcher_factory, tmp_path, plugin=None):
     # The desktop build: a console log of every message would fill a pipe nobody reads.
     port = free_port()
-    lib = {"SOFTWARE\\Zelvo\\p": {"RuntimeLib": str(BUILD / "tests" / "fixtures" / str(plugin))}}
+    lib = {"SOFTWARE\\Zelvo\\p": {"RuntimeLib": fixture(plugin)}} if plugin else {}
     config = {"port": str(port), "idletimeout": "60000", "basekey": "SOFTWARE\\Zelvo\\", "maxmessagesize": str(4 << 20)}
     l = launcher_factory(config=config, registry=write_registry(tmp_path / "r.reg", lib), program="launcher",
                          env={"ASAN_OPTIONS": "detect_leaks=1:quarantine_size_mb=16"})

@@ -194,9 +194,17 @@ def windows_pid(launcher, timeout=WAIT):
 
 
 def terminate(launcher):
-    """taskkill /pid N without /f: the close message to the launcher's top-level windows."""
-    done = session().prefix.run("taskkill", "/pid", str(windows_pid(launcher)))
-    assert done.returncode == 0, done.stdout + done.stderr
+    """taskkill /pid N without /f: the close message to the launcher's top-level windows.
+    Asked again while taskkill finds no window of the process (Wine makes a new
+    process's windows known to the others a little later) and it still runs."""
+    pid = str(windows_pid(launcher))
+    end = time.monotonic() + WAIT
+    while True:
+        done = session().prefix.run("taskkill", "/pid", pid)
+        if done.returncode == 0 or launcher.proc.poll() is not None or time.monotonic() > end:
+            break
+        time.sleep(0.5)
+    assert done.returncode == 0 or launcher.proc.poll() is not None, done.stdout + done.stderr
 
 
 def windows_processes():

@@ -581,12 +581,14 @@ def make_certificate(folder, password=None):
 STANDIN = '''#!/usr/bin/python3
 # Stand-in program: records its start, answers as its answers file says for its
 # first argument (the dialog kind). The twin of tests/windows/standin/standin.cpp:
-#   NAME.calls    {"args": [...], "pid": N} a line a start; {"pid": N, "answered": TIME} when it answers
+#   NAME.calls    {"args": [...], "pid": N, "fds": [its open descriptors]} a line a start,
+#                 {"pid": N, "answered": TIME} when it answers
 #   NAME.answers  "KIND\\tEXIT\\tOUTPUT-IN-HEX\\tDELAY-MS" lines; a negative delay never answers
 import json, os, sys, time
 base = os.path.abspath(sys.argv[0])
+fds = sorted(fd for fd in os.listdir("/proc/self/fd") if os.path.exists("/proc/self/fd/" + fd))
 with open(base + ".calls", "a", encoding="utf-8") as f:
-    f.write(json.dumps({"args": sys.argv[1:], "pid": os.getpid()}) + "\\n")
+    f.write(json.dumps({"args": sys.argv[1:], "pid": os.getpid(), "fds": fds}) + "\\n")
 kind = sys.argv[1] if len(sys.argv) > 1 else ""
 lines = open(base + ".answers", encoding="utf-8").read().splitlines() if os.path.exists(base + ".answers") else []
 for line in lines:

@@ -11,6 +11,12 @@
 
 namespace zelvo {
 
+// Windows: the process's own standard handles are made non-inheritable, so that
+// a program the shell starts for us (a browser, ShellExecuteW) inherits nothing
+// of ours either; ChildProcess hands its children copies on purpose. Linux:
+// nothing to do (children are started with their streams set and the rest closed).
+void keepStandardStreamsFromChildren();
+
 class ChildProcess {
 public:
     struct Options {
