@@ -13,7 +13,8 @@ const char kCaption[] = " Zelvo";
 
 void report(zelvo::log::Severity severity, const std::string& text, zelvo::MessageIcon icon) {
     ZLOG(severity, "SelfCheckRunnable::run") << text;
-    zelvo::showMessageBox(kCaption, text, icon);
+    // The box belongs to the console window of the process (none without one).
+    zelvo::showMessageBox(kCaption, text, icon, zelvo::MessageOwner::console);
 }
 
 }  // namespace

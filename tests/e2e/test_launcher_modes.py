@@ -11,8 +11,8 @@ import subprocess
 
 import pytest
 
-from zelvo_harness import (WAIT, Chromium, StandIn, chromium_missing, free_port, make_certificate, request, talk,
-                           write_registry)
+from zelvo_harness import (WAIT, WINDOWS, Chromium, StandIn, assert_box, chromium_missing, free_port, host_path,
+                           linux_only, make_certificate, request, talk, write_registry)
 
 STARTED = "¡Launcher iniciado correctamente!"
 INVALID = "No se puede ejecutar la aplicación en un puerto no válido."
@@ -31,8 +31,8 @@ def test_the_start_check_shows_its_box_through_the_dialog_program(launcher_facto
     dialog = StandIn(tmp_path / "dialog")
     l = launcher_factory(config={}, env=dialog.env)
     code, _, err = l.run(check(type="otro"))
-    assert code == 0 and " Zelvo: " + STARTED in err
-    assert dialog.calls() == [["message", "--icon", "info", "--title", " Zelvo", "--text", STARTED]]
+    assert code == 0
+    assert_box(l, dialog, err, "info", " Zelvo", STARTED)
     assert "[SelfCheckRunnable::run@" in l.log_text()
 
 
@@ -56,9 +56,7 @@ def test_the_port_check(launcher_factory, tmp_path, port, text, icon):
     if text is None:
         assert FREE % port in err or BUSY % port in err
     else:
-        assert " Zelvo: " + (text if text == INVALID else text % port) in err
-        assert dialog.calls() == [["message", "--icon", icon, "--title", " Zelvo", "--text",
-                                   text if text == INVALID else text % port]]
+        assert_box(l, dialog, err, icon, " Zelvo", text if text == INVALID else text % port)
         assert (" ERROR [" in l.log_text()) == (icon == "error")
 
 
@@ -74,7 +72,8 @@ class Desk:
             (self.root / folder).mkdir(parents=True)
         self.dialog = StandIn(self.root / "dialog" / "dialog-standin")
         self.browser = StandIn(self.root / "bin" / "mi-navegador")
-        self.default = StandIn(self.root / "bin" / "xdg-open")
+        # The default handler: xdg-open, also under Wine (whose shell hands URLs to it).
+        self.default = StandIn(self.root / "bin" / "xdg-open", linux=True)
         self.env = dict(self.dialog.env, XDG_DATA_HOME=str(self.root / "user"),
                         XDG_DATA_DIRS=str(self.root / "system"),
                         PATH=str(self.root / "bin") + ":" + os.environ.get("PATH", "/usr/bin:/bin"))
@@ -105,7 +104,7 @@ def test_publish_opens_the_page_with_the_properties_in_the_chosen_browser(launch
     desk = Desk(tmp_path)
     desk.choose("Mi navegador")
     l = desk.launcher(launcher_factory, {"port": "8443", "ssl": {"enabled": "1"}},
-                      [("Mi", "Mi navegador", '"%s" --nueva-ventana' % desk.browser.program)])
+                      [("Mi", "Mi navegador", '"%s" --nueva-ventana' % host_path(desk.browser.program))])
     code, _, err = l.run(request("set/", {"url": "https://ejemplo.test/cookies"}))
     assert code == 0, err
     assert desk.dialog.calls() == [["browser", "--title", PUBLISH, "--hide-secure", "--", "Mi navegador"]]
@@ -117,7 +116,7 @@ def test_publish_opens_the_page_with_the_properties_in_the_chosen_browser(launch
 def test_a_url_with_quotes_and_shell_characters_arrives_as_one_argument(launcher_factory, tmp_path):
     desk = Desk(tmp_path)
     desk.choose("Mi navegador")
-    l = desk.launcher(launcher_factory, {"port": "9000"}, [("Mi", "Mi navegador", str(desk.browser.program))])
+    l = desk.launcher(launcher_factory, {"port": "9000"}, [("Mi", "Mi navegador", host_path(desk.browser.program))])
     marker = tmp_path / "no-debe-existir"
     url = "http://x.test/a%%20b?c=\"d\"&e='f'$(touch${IFS}%s);`touch${IFS}%s`|cat>%s" % (marker, marker, marker)
     assert l.run(request("set/", {"url": url}))[0] == 0
@@ -129,7 +128,7 @@ def test_publish_without_tls_a_numeric_port_and_the_default_browser(launcher_fac
     desk = Desk(tmp_path)
     desk.choose("Default browser")
     l = desk.launcher(launcher_factory, {"port": 8443, "ssl": {"enabled": "0"}},
-                      [("Mi", "Mi navegador", str(desk.browser.program))])
+                      [("Mi", "Mi navegador", host_path(desk.browser.program))])
     assert l.run(request("set/", {"url": "http://x.test/"}))[0] == 0
     (args,) = desk.default.calls(1)  # the default handler, xdg-open
     assert args[0].startswith("http://x.test/?") and decoded_query(args[0]) == {"zelvo_port": "0"}
@@ -141,7 +140,7 @@ def test_closing_the_browser_dialog_opens_nothing_and_starts_no_server(launcher_
     desk = Desk(tmp_path)
     desk.dialog.answer("browser", 1, "")
     l = desk.launcher(launcher_factory, {"port": str(free_port()), "idletimeout": "0"},
-                      [("Mi", "Mi navegador", str(desk.browser.program))])
+                      [("Mi", "Mi navegador", host_path(desk.browser.program))])
     assert l.run(request(verb, payload))[0] == 0
     assert desk.browser.calls() == [] and desk.default.calls() == []
     assert "Iniciando la ejecución del servidor" not in l.log_text()
@@ -150,12 +149,13 @@ def test_closing_the_browser_dialog_opens_nothing_and_starts_no_server(launcher_
 def test_a_dialog_that_cannot_be_shown_gives_its_box(launcher_factory, tmp_path):
     desk = Desk(tmp_path)
     desk.dialog.answer("browser", 3, "")
-    code, _, err = desk.launcher(launcher_factory, {"port": "9000"}).run(request("set/", {"url": "http://x.test/"}))
-    assert code == 0 and "Error: No se puede iniciar la aplicación" in err
-    assert desk.dialog.calls()[-1] == ["message", "--icon", "warning", "--title", "Error", "--text",
-                                       "No se puede iniciar la aplicación"]
+    l = desk.launcher(launcher_factory, {"port": "9000"})
+    code, _, err = l.run(request("set/", {"url": "http://x.test/"}))
+    assert code == 0
+    assert_box(l, desk.dialog, err, "warning", "Error", "No se puede iniciar la aplicación")
 
 
+@linux_only("the desktop entries; on Windows browsers register only in the registry")
 def test_the_browser_list_comes_from_the_registry_then_the_desktop_entries(launcher_factory, tmp_path):
     desk = Desk(tmp_path)
     desk.desktop_entry("zorro.desktop", "Zorro", '"%s" --perfil "a b" %%U' % desk.browser.program)
@@ -180,7 +180,7 @@ def test_mode_opens_the_test_page_and_serves_it(launcher_factory, tmp_path):
     desk.choose("Mi navegador", secure=True)  # TLS is not configured: plain anyway
     port = free_port()
     l = desk.launcher(launcher_factory, {"port": str(port), "idletimeout": "0"},
-                      [("Mi", "Mi navegador", str(desk.browser.program) + " %u")])
+                      [("Mi", "Mi navegador", '"%s" %%u' % host_path(desk.browser.program))])
     l.start(request("test/", {"openbrowser": "true", "idletimeout": "60000"}))
     ((url,),) = desk.browser.calls(1)
     assert url.startswith("http://localhost:%d/test.html?" % port)
@@ -202,6 +202,7 @@ def spki_hash(cert):
 
 
 @pytest.mark.skipif(chromium_missing() is not None, reason=str(chromium_missing()))
+@linux_only("a Linux browser as the chosen browser's command")
 @pytest.mark.parametrize("ticked", [True, False])
 def test_headless_chromium_chosen_in_the_dialog_runs_the_test_page(launcher_factory, tmp_path, ticked):
     """With TLS configured, the dialog's secure box decides between https/wss and http/ws."""

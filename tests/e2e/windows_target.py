@@ -134,7 +134,7 @@ def close_boxes(launcher):
     """Closes the message boxes the launcher shows now; their captions go to launcher.boxes."""
     s = session()
     for window in s.windows_of(launcher.proc.pid):
-        name = s.display.xdotool("getwindowname", str(window)).strip()
+        name = s.display.xdotool("getwindowname", str(window)).rstrip("\n")
         if name not in launcher.boxes:
             launcher.boxes.append(name)
         s.display.close_window(window)

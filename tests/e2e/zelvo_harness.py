@@ -170,6 +170,17 @@ def process_alive(pid):
         return False
 
 
+def assert_box(launcher, dialog, err, icon, title, text):
+    """The launcher showed this message box: on Linux through the dialog program
+    (`dialog`, a StandIn), on Windows with its own MessageBoxW (whose caption the
+    harness kept when it closed it); on both the "caption: text" line on stderr."""
+    assert "%s: %s" % (title, text) in err, err
+    if WINDOWS:
+        assert title in launcher.boxes, launcher.boxes
+    else:
+        assert ["message", "--icon", icon, "--title", title, "--text", text] in dialog.calls(), dialog.calls()
+
+
 def linux_only(reason):
     """Marks a test (or, as pytestmark, a module) that means nothing on Windows."""
     import pytest
@@ -611,15 +622,16 @@ class StandIn:
     xdg-open): `answer(kind, code, out, delay)` sets what it answers when its first
     argument is `kind` (after `delay` seconds; None: never); `calls()` gives the
     argument lists it was started with, `records()` the whole records. On Windows
-    it is tests/windows' standin.exe copied to `path`.exe."""
+    it is tests/windows' standin.exe copied to `path`.exe, unless `linux` asks for
+    a Linux program there too (what Wine hands a URL to: its browser, xdg-open)."""
 
-    def __init__(self, path):
+    def __init__(self, path, linux=False):
         path = Path(path)
         path.parent.mkdir(parents=True, exist_ok=True)
         self.record = Path(str(path) + ".calls")
         self.answers_file = Path(str(path) + ".answers")
         self.answers = {}
-        if WINDOWS:
+        if WINDOWS and not linux:
             self.program = Path(str(path) + ".exe")
             shutil.copy2(BUILD / "tests" / "windows" / "standin.exe", self.program)
         else:
