@@ -1,5 +1,6 @@
 #include "zelvo/child_process.h"
 
+#include "child_output.h"
 #include "zelvo/dialog.h"
 
 #include <atomic>
@@ -89,19 +90,7 @@ bool ChildProcess::readOutput(std::string& out, std::size_t maxBytes) {
         ssize_t n = read(impl_->output, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        size_t take = static_cast<size_t>(n);
-        if (out.size() + take > maxBytes) {
-            fits = false;
-            take = maxBytes - out.size();
-        }
-        if (out.size() + take > out.capacity()) {
-            std::string bigger;
-            bigger.reserve(std::min(maxBytes, 2 * (out.size() + take)));
-            bigger = out;
-            wipe(out);
-            out.swap(bigger);
-        }
-        out.append(buf, take);
+        fits = detail::appendOutput(out, buf, static_cast<size_t>(n), maxBytes) && fits;
     }
     std::memset(buf, 0, sizeof buf);
     close(impl_->output);

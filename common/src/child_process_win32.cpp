@@ -1,5 +1,7 @@
 #include "zelvo/child_process.h"
 
+#include "child_output.h"
+
 #include "zelvo/command_line.h"
 #include "zelvo/dialog.h"
 #include "zelvo/paths.h"
@@ -167,19 +169,7 @@ bool ChildProcess::readOutput(std::string& out, std::size_t maxBytes) {
         DWORD n = 0;
         // The end of the pipe (the child and every copy of its end closed) ends the read.
         if (!ReadFile(impl_->output.get(), buf, sizeof buf, &n, nullptr) || n == 0) break;
-        size_t take = n;
-        if (out.size() + take > maxBytes) {
-            fits = false;
-            take = maxBytes - out.size();
-        }
-        if (out.size() + take > out.capacity()) {
-            std::string bigger;
-            bigger.reserve(std::min(maxBytes, 2 * (out.size() + take)));
-            bigger = out;
-            wipe(out);
-            out.swap(bigger);
-        }
-        out.append(buf, take);
+        fits = detail::appendOutput(out, buf, n, maxBytes) && fits;
     }
     SecureZeroMemory(buf, sizeof buf);
     impl_->output.reset();

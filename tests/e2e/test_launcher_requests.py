@@ -67,6 +67,8 @@ def test_a_configuration_missing_or_not_an_object_ends_with_its_box_and_no_promp
     code, out, err = l.run(check())
     assert code == 1 and "Error en aplicación: " + box in err
     assert PROMPT not in out and "Iniciando aplicativo" not in out
+    if WINDOWS:  # the box itself, on the desktop
+        assert l.boxes == ["Error en aplicación"]
 
 
 # ---- request argument ----
