@@ -61,19 +61,7 @@ std::string resolveProgram(const std::string& program) {
         if (isPathSeparator(c)) return program;
     std::string name = program;
     if (name.find('.') == std::string::npos) name += ".exe";
-    const std::string path = getEnv("PATH").value_or(std::string());
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(';', start);
-        if (end == std::string::npos) end = path.size();
-        std::string folder = path.substr(start, end - start);
-        if (!folder.empty()) {
-            std::string candidate = withSeparator(folder) + name;
-            if (isExecutable(candidate)) return candidate;
-        }
-        start = end + 1;
-    }
-    return "";
+    return findOnPath(name);
 }
 
 }  // namespace

@@ -24,4 +24,20 @@ void appendToPath(const std::string& dir) {
     setEnv("PATH", *path + kSearchPathSeparator + dir);
 }
 
+std::string findOnPath(const std::string& name) {
+    const std::string folders = getEnv("PATH").value_or(std::string());
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(kSearchPathSeparator, start);
+        if (end == std::string::npos) end = folders.size();
+        std::string folder = folders.substr(start, end - start);
+        if (!folder.empty()) {
+            std::string candidate = withSeparator(folder) + name;
+            if (isExecutable(candidate)) return candidate;
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
 }  // namespace zelvo

@@ -199,7 +199,10 @@ std::optional<std::string> registryKeyName(const std::string& keyPath) {
     return Registry::fromEnvironment().keyName(keyPath);
 }
 
-bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value) {
+bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value,
+                        RegistryView view) {
+    // The registry files are one view: there is no other.
+    if (view != RegistryView::own) return false;
     std::string data;
     if (!Registry::fromEnvironment().get(keyPath, valueName, data)) return false;
     // The value buffer holds 1024 bytes, terminator included.

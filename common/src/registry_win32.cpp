@@ -29,16 +29,31 @@ std::optional<std::wstring> keyPathOf(std::string key) {
     return toUtf16(key);
 }
 
-bool openKey(const std::string& keyPath, win32::Key& key) {
+// The access flag that names the other view, or 0 when this system has none
+// (a 32-bit program on 32-bit Windows, where the flag would be ignored).
+REGSAM otherView() {
+    if (sizeof(void*) == 8) return KEY_WOW64_32KEY;
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+}
+
+bool openKey(const std::string& keyPath, win32::Key& key, RegistryView view = RegistryView::own) {
+    REGSAM access = KEY_READ;
+    if (view == RegistryView::other) {
+        const REGSAM other = otherView();
+        if (other == 0) return false;
+        access |= other;
+    }
     std::optional<std::wstring> path = keyPathOf(keyPath);
-    return path && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path->c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+    return path && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path->c_str(), 0, access, key.out()) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
-bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value) {
+bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value,
+                        RegistryView view) {
     win32::Key key;
-    if (!openKey(keyPath, key)) return false;
+    if (!openKey(keyPath, key, view)) return false;
     std::optional<std::wstring> name = toUtf16(valueName == "@" ? std::string() : valueName);
     if (!name) return false;
     wchar_t data[kValueBytes / sizeof(wchar_t)] = {};

@@ -1,7 +1,9 @@
 // common's Windows facilities on Windows itself (here under Wine): the registry,
-// the named mutex, child processes and their command lines, per-user files, text.
+// the named mutex, child processes and their command lines, per-user files, text,
+// the machine a DLL is built for.
 #include "zelvo/child_process.h"
 #include "zelvo/instance_lock.h"
+#include "zelvo/java_runtime.h"
 #include "zelvo/paths.h"
 #include "zelvo/private_file.h"
 #include "zelvo/registry.h"
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -20,16 +23,23 @@ namespace {
 
 std::string uniqueName(const char* stem) { return stem + std::to_string(std::random_device{}() % 1000000); }
 
-// A key of the test's own under HKLM\SOFTWARE, removed afterwards.
+// A key of the test's own under HKLM\SOFTWARE, removed afterwards; `view` 0 is
+// the program's own registry view, KEY_WOW64_32KEY or KEY_WOW64_64KEY another.
 class TestKey {
 public:
-    TestKey() : path_("SOFTWARE\\" + uniqueName("ZelvoPrueba")) {}
-    ~TestKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, zelvo::toUtf16(path_)->c_str()); }
+    explicit TestKey(REGSAM view = 0) : path_("SOFTWARE\\" + uniqueName("ZelvoPrueba")), view_(view) {}
+    ~TestKey() {
+        HKEY software = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view_, &software) == ERROR_SUCCESS) {
+            RegDeleteTreeW(software, zelvo::toUtf16(path_.substr(9))->c_str());
+            RegCloseKey(software);
+        }
+    }
     const std::string& path() const { return path_; }
     void set(const std::string& sub, const std::string& name, const std::wstring& data, DWORD type = REG_SZ) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, zelvo::toUtf16(path_ + sub)->c_str(), 0, nullptr, 0,
-                                  KEY_WRITE, nullptr, &key, nullptr),
+                                  KEY_WRITE | view_, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExW(key, name.empty() ? nullptr : zelvo::toUtf16(name)->c_str(), 0, type,
                        reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size() * 2 + 2));
@@ -38,6 +48,7 @@ public:
 
 private:
     std::string path_;
+    REGSAM view_;
 };
 
 std::string run(const std::vector<std::string>& words, int& code) {
@@ -188,4 +199,80 @@ TEST(SharedLibrary, TheSystemsNumberForALibraryThatDoesNotLoad) {
     EXPECT_TRUE(kernel->symbol("GetCurrentProcessId", error));
     EXPECT_FALSE(kernel->symbol("NoExisteEstaFuncion", error));
     EXPECT_EQ(error.code, static_cast<unsigned long>(ERROR_PROC_NOT_FOUND));
+}
+
+TEST(Registry, TheOtherViewIsTheOtherWordSizes) {
+    // This test program is 64-bit: the other view is the 32-bit one.
+    ASSERT_EQ(sizeof(void*), 8u);
+    TestKey own, other(KEY_WOW64_32KEY);
+    own.set("", "Vista", L"propia");
+    other.set("", "Vista", L"otra");
+    std::string value;
+    EXPECT_TRUE(zelvo::readRegistryString(own.path(), "Vista", value));
+    EXPECT_EQ(value, "propia");
+    EXPECT_TRUE(zelvo::readRegistryString(other.path(), "Vista", value, zelvo::RegistryView::other));
+    EXPECT_EQ(value, "otra");
+    EXPECT_FALSE(zelvo::readRegistryString(own.path(), "Vista", value, zelvo::RegistryView::other));
+    EXPECT_FALSE(zelvo::readRegistryString(other.path(), "Vista", value));
+}
+
+namespace {
+
+// A DOS header whose e_lfanew is `at`.
+std::string dosHeader(LONG at) {
+    std::string bytes(64, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    std::memcpy(&bytes[0x3C], &at, sizeof at);
+    return bytes;
+}
+
+// The first bytes of a PE file: the DOS header, the signature at 0x80 and the
+// Machine field after it.
+std::string peHead(WORD machine, const char* signature = "PE") {
+    std::string bytes = dosHeader(0x80) + std::string(0x80 - 64 + 24, '\0');
+    std::memcpy(&bytes[0x80], signature, std::strlen(signature));
+    std::memcpy(&bytes[0x84], &machine, sizeof machine);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(JavaRuntime, TheMachineOfALibraryComesFromItsPeHeader) {
+    using Fit = zelvo::LibraryMachine::Fit;
+    const std::string folder = zelvo::tempDir() + "\\" + uniqueName("zelvo-pe-");
+    std::filesystem::create_directory(*zelvo::toUtf16(folder));
+    const std::tuple<const char*, std::string, Fit, std::string> rows[] = {
+        {"x86.dll", peHead(IMAGE_FILE_MACHINE_I386), Fit::other, "de 32 bits (x86)"},
+        {"arm64.dll", peHead(IMAGE_FILE_MACHINE_ARM64), Fit::other, "de 64 bits (ARM64)"},
+        {"rara.dll", peHead(0x1234), Fit::other, "para otra arquitectura (0x1234)"},
+        {"x64.dll", peHead(IMAGE_FILE_MACHINE_AMD64), Fit::same, "de 64 bits (x64)"},
+        {"corto.dll", "MZ", Fit::unknown, ""},
+        {"texto.dll", std::string(200, 'a'), Fit::unknown, ""},
+        {"lejos.dll", dosHeader(0x7FFFFFF0) + std::string(64, 'P'), Fit::unknown, ""},  // header past the end
+        {"negativo.dll", dosHeader(-16) + std::string(64, 'P'), Fit::unknown, ""},
+        {"firma.dll", peHead(IMAGE_FILE_MACHINE_I386, "PX"), Fit::unknown, ""},
+    };
+    for (const auto& [name, bytes, fit, machine] : rows) {
+        const std::string path = folder + "\\" + name;
+        std::ofstream(std::filesystem::path(*zelvo::toUtf16(path)), std::ios::binary) << bytes;
+        zelvo::LibraryMachine got = zelvo::libraryMachine(path);
+        EXPECT_EQ(got.fit, fit) << name;
+        if (fit != Fit::unknown) {
+            EXPECT_EQ(got.name, machine) << name;
+        }
+    }
+    EXPECT_EQ(zelvo::processMachine(), "de 64 bits (x64)");
+    EXPECT_EQ(zelvo::libraryMachine(zelvo::programPath()).fit, Fit::same);
+    EXPECT_EQ(zelvo::libraryMachine(folder).fit, Fit::unknown);
+    EXPECT_EQ(zelvo::libraryMachine(folder + "\\falta.dll").fit, Fit::unknown);
+
+    // A pipe whose server never writes: read, it would wait for ever.
+    const std::string pipe = "\\\\.\\pipe\\" + uniqueName("zelvo-jvm-");
+    HANDLE server = CreateNamedPipeW(zelvo::toUtf16(pipe)->c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 512, 512,
+                                     0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(zelvo::libraryMachine(pipe).fit, Fit::unknown);
+    CloseHandle(server);
+    std::filesystem::remove_all(*zelvo::toUtf16(folder));
 }

@@ -61,6 +61,8 @@ TEST(Registry, EnvironmentListAndThe1024ByteRule) {
     }
     std::string v;
     EXPECT_FALSE(zelvo::readRegistryString("K", "toolong", v));
+    // The files are one view: the other word size's has nothing.
+    EXPECT_FALSE(zelvo::readRegistryString("K", "v", v, zelvo::RegistryView::other));
     unsetenv("ZELVO_REGISTRY");
     fs::remove_all(dir);
 }

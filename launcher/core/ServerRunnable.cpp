@@ -135,7 +135,7 @@ void ServerRunnable::loadLocalParameters(const std::string& basekey, const std::
     std::vector<std::string> vmoptions;
     if (local->readVmOptions(vmoptions)) params.vmoptions = vmoptions;
     std::string classpath;
-    if (local->read("java", "classpath", classpath)) params.classpath += ":" + classpath;
+    if (local->read("java", "classpath", classpath)) params.classpath += zelvo::kSearchPathSeparator + classpath;
     // The installer of one application may add the sites of its maker.
     if (local->has("allowedorigins")) local->readList("allowedorigins", params.allowedorigins);
 }

@@ -3,6 +3,7 @@
 #include "java/JniSupport.h"
 #include "java/JniText.h"
 #include "java/JvmLocator.h"
+#include "zelvo/java_runtime.h"
 #include "zelvo/log.h"
 #include "zelvo/shared_library.h"
 #include "zelvo/stop_signals.h"
@@ -104,10 +105,16 @@ bool JavaApplication::Impl::loadJvm(void* createFunction, JNIEnv*& env) {
     std::vector<std::string> texts;
     texts.push_back("-Djava.class.path=" + server.classpath);
     texts.insert(texts.end(), server.vmoptions.begin(), server.vmoptions.end());
+    std::vector<std::string> encoded(texts.size());
     std::vector<JavaVMOption> options(texts.size());
     for (size_t i = 0; i < texts.size(); ++i) {
         LOG_VERBOSE("JavaApplication::loadJvm") << "Opción " << i << " de la JVM: " << texts[i];
-        options[i].optionString = &texts[i][0];
+        if (!zelvo::jvmOptionText(texts[i], encoded[i])) {
+            LOG_ERROR("JavaApplication::loadJvm")
+                << "La opción " << i << " de la JVM tiene caracteres que Java no puede recibir en este sistema";
+            return false;
+        }
+        options[i].optionString = &encoded[i][0];
         options[i].extraInfo = nullptr;
     }
     JavaVMInitArgs args{};
@@ -116,7 +123,8 @@ bool JavaApplication::Impl::loadJvm(void* createFunction, JNIEnv*& env) {
     args.options = options.data();
     args.ignoreUnrecognized = JNI_FALSE;
 
-    using CreateJavaVM = jint (*)(JavaVM**, void**, void*);
+    // JNICALL: on 32-bit Windows the JVM's exports use the stdcall convention.
+    using CreateJavaVM = jint(JNICALL*)(JavaVM**, void**, void*);
     auto create = reinterpret_cast<CreateJavaVM>(createFunction);
     jint result;
     {
@@ -305,10 +313,11 @@ void JavaApplication::run() {
     const char* fn = "JavaApplication::run";
     Impl& d = *impl_;
     LOG_VERBOSE(fn) << "Obteniendo ruta de jvm.dll";
-    std::string path = JvmLocator::findJvmLibrary();
+    std::string why;
+    std::string path = JvmLocator::findJvmLibrary(why);
     if (path.empty()) {
         LOG_ERROR(fn) << "No se obtuvo un valor válido para jvm.dll";
-        errorCallback("Java no está correctamente instalado.");
+        errorCallback(("Java no está correctamente instalado." + (why.empty() ? "" : " " + why)).c_str());
         return;
     }
     LOG_VERBOSE(fn) << "Se usará la JVM " << path;

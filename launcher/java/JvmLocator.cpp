@@ -1,101 +1,100 @@
 #include "java/JvmLocator.h"
 
+#include "zelvo/java_runtime.h"
 #include "zelvo/log.h"
 #include "zelvo/paths.h"
 #include "zelvo/registry.h"
 
+#include <cstring>
 
 namespace {
 
-const char kJreKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
-const char kLibrary[] = "libjvm.so";
-const char kClient[] = "client/libjvm.so";
-const char kServer[] = "server/libjvm.so";
-const char kDefaultJava[] = "/usr/lib/jvm/default-java";
-
-bool endsWith(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+bool endsWith(const std::string& text, const char* ending) {
+    const size_t n = std::strlen(ending);
+    return text.size() >= n && text.compare(text.size() - n, n, ending) == 0;
 }
 
-bool exists(const std::string& path) { return zelvo::fileExists(path); }
+std::string withoutEnding(const std::string& text, const char* ending) {
+    return text.substr(0, text.size() - std::strlen(ending));
+}
 
-// The first executable `name` in PATH's folders, or empty.
-std::string onPath(const std::string& name) {
-    const std::string folders = zelvo::getEnv("PATH").value_or(std::string());
-    size_t start = 0;
-    while (start <= folders.size()) {
-        size_t end = folders.find(zelvo::kSearchPathSeparator, start);
-        if (end == std::string::npos) end = folders.size();
-        std::string folder = folders.substr(start, end - start);
-        if (!folder.empty()) {
-            std::string candidate = zelvo::withSeparator(folder) + name;
-            if (zelvo::isExecutable(candidate)) return candidate;
-        }
-        start = end + 1;
+const char* viewName(zelvo::RegistryView view) {
+    return view == zelvo::RegistryView::own ? "" : " (vista del registro de la otra arquitectura)";
+}
+
+// The library that `key` registers for its current version, or empty. `named`
+// tells whether the key names a version at all: then the registry has decided,
+// even when its library is missing.
+std::string registeredLibrary(const std::string& key, zelvo::RegistryView view, bool& named) {
+    const char* fn = "JvmLocator::registeredLibrary";
+    std::string version;
+    named = zelvo::readRegistryString(key, "CurrentVersion", version, view) && !version.empty();
+    if (!named) return "";
+    std::string lib;
+    if (!zelvo::readRegistryString(key + "\\" + version, "RuntimeLib", lib, view) || lib.empty()) {
+        LOG_VERBOSE(fn) << "No se encontró RuntimeLib para la versión " << version << " en " << key << viewName(view);
+        return "";
     }
+    // Compared as written: a path that names the library in other capitals is refused.
+    if (!endsWith(lib, zelvo::kJvmLibrary)) {
+        LOG_VERBOSE(fn) << "La ruta registrada en " << key << viewName(view) << " no termina en "
+                        << zelvo::kJvmLibrary << ": " << lib;
+        return "";
+    }
+    if (zelvo::fileExists(lib)) return lib;
+    if (endsWith(lib, zelvo::kClientJvm)) {
+        std::string server = withoutEnding(lib, zelvo::kClientJvm) + zelvo::kServerJvm;
+        if (zelvo::fileExists(server)) return server;
+    }
+    LOG_VERBOSE(fn) << "No existe la librería registrada en " << key << viewName(view) << ": " << lib;
     return "";
 }
+
+// The candidates seen so far: whether the registry named a runtime, and the
+// machine of a JVM that exists but cannot be loaded into this process.
+struct Search {
+    bool registered = false;
+    std::string otherMachine;
+
+    bool usable(const std::string& path) {
+        zelvo::LibraryMachine machine = zelvo::libraryMachine(path);
+        if (machine.fit != zelvo::LibraryMachine::other) return true;  // the loader judges the rest
+        LOG_VERBOSE("JvmLocator::findJvmLibrary") << "La JVM " << path << " es " << machine.name
+                                                  << " y este proceso " << zelvo::processMachine()
+                                                  << ": no se puede cargar";
+        if (otherMachine.empty()) otherMachine = machine.name;
+        return false;
+    }
+};
 
 }  // namespace
 
-bool JvmLocator::fromRegistry(std::string& path) {
-    path.clear();
-    std::string version;
-    if (!zelvo::readRegistryString(kJreKey, "CurrentVersion", version) || version.empty()) return false;
-    std::string lib;
-    if (!zelvo::readRegistryString(std::string(kJreKey) + "\\" + version, "RuntimeLib", lib) || lib.empty()) {
-        LOG_VERBOSE("JvmLocator::fromRegistry") << "No se encontró RuntimeLib para la versión " << version;
-        return true;
+std::string JvmLocator::findJvmLibrary(std::string& why) {
+    why.clear();
+    Search search;
+    for (zelvo::RegistryView view : {zelvo::RegistryView::own, zelvo::RegistryView::other}) {
+        for (const std::string& key : zelvo::javaRegistryKeys()) {
+            bool named = false;
+            std::string path = registeredLibrary(key, view, named);
+            search.registered = search.registered || named;
+            if (!path.empty() && search.usable(path)) return path;
+        }
     }
-    if (!endsWith(lib, kLibrary)) {
-        LOG_VERBOSE("JvmLocator::fromRegistry") << "La ruta registrada no termina en " << kLibrary << ": " << lib;
-        return true;
+    if (!search.registered) {
+        LOG_VERBOSE("JvmLocator::findJvmLibrary") << "No hay un entorno de Java registrado";
+        for (const std::string& path : zelvo::jvmFallbacks()) {
+            if (search.usable(path)) return path;
+        }
     }
-    if (exists(lib)) {
-        path = lib;
-    } else if (endsWith(lib, kClient)) {
-        std::string server = lib.substr(0, lib.size() - sizeof(kClient) + 1) + kServer;
-        if (exists(server)) path = server;
+    if (!search.otherMachine.empty()) {
+        why = "El Java encontrado es " + search.otherMachine + " y esta aplicación necesita uno " +
+              zelvo::processMachine() + ".";
     }
-    if (path.empty()) {
-        LOG_VERBOSE("JvmLocator::fromRegistry") << "No existe la librería registrada " << lib;
-    }
-    return true;
-}
-
-std::string JvmLocator::runtimeDirectory(const std::string& path) {
-    if (endsWith(path, kClient)) return path.substr(0, path.size() - sizeof(kClient) + 1);
-    if (endsWith(path, kServer)) return path.substr(0, path.size() - sizeof(kServer) + 1);
     return "";
 }
 
-std::string JvmLocator::fromJavaHome(const std::string& home) {
-    if (home.empty()) return "";
-    std::string lib = home + (endsWith(home, "/") ? "" : "/") + "lib/" + kServer;
-    return exists(lib) ? lib : "";
-}
-
-std::string JvmLocator::systemDefault() {
-    std::string lib = fromJavaHome(kDefaultJava);
-    if (!lib.empty()) return lib;
-    std::string java = onPath("java");
-    if (java.empty()) return "";
-    // <home>/bin/java
-    std::string home = zelvo::canonicalPath(java);
-    if (home.empty()) return "";
-    for (int up = 0; up < 2; ++up) {
-        size_t slash = home.rfind('/');
-        if (slash == std::string::npos) return "";
-        home.erase(slash);
-    }
-    return fromJavaHome(home.empty() ? "/" : home);
-}
-
-std::string JvmLocator::findJvmLibrary() {
-    std::string path;
-    if (fromRegistry(path)) return path;
-    LOG_VERBOSE("JvmLocator::findJvmLibrary") << "No hay un entorno de Java registrado; se usará JAVA_HOME o el Java del sistema";
-    path = fromJavaHome(zelvo::getEnv("JAVA_HOME").value_or(std::string()));
-    if (path.empty()) path = systemDefault();
-    return path;
+std::string JvmLocator::runtimeDirectory(const std::string& path) {
+    if (endsWith(path, zelvo::kClientJvm)) return withoutEnding(path, zelvo::kClientJvm);
+    if (endsWith(path, zelvo::kServerJvm)) return withoutEnding(path, zelvo::kServerJvm);
+    return "";
 }

@@ -1,21 +1,17 @@
 #pragma once
-// Finds the JVM library: the Java runtime registered in the registry, else
-// $JAVA_HOME, else the system's default Java.
+// Finds the JVM library: the Java runtime registered in the registry (the keys
+// of zelvo/java_runtime.h, first in the program's own registry view, then in
+// the other one), else the system's fallbacks (Linux: $JAVA_HOME, the system's
+// default Java). A library built for another machine is never chosen.
 #include <string>
 
 class JvmLocator {
 public:
-    // Path of libjvm.so, or empty when no usable one was found.
-    static std::string findJvmLibrary();
-    // The registered runtime: "CurrentVersion", then that version's "RuntimeLib",
-    // which must end with "libjvm.so"; a missing client/libjvm.so falls back to
-    // server/libjvm.so beside it. False when the registry names no version.
-    static bool fromRegistry(std::string& path);
+    // Path of the JVM library to load, or empty when no usable one was found.
+    // Then `why` says, for the user, what was wrong when more is known than that
+    // Java is missing (only a JVM of another machine was found); else it is empty.
+    static std::string findJvmLibrary(std::string& why);
     // The folder holding client/ and server/ for a path ending in one of them
-    // (with its final '/'), else empty.
+    // (with its final separator), else empty.
     static std::string runtimeDirectory(const std::string& path);
-    // <home>/lib/server/libjvm.so when it exists, else empty.
-    static std::string fromJavaHome(const std::string& home);
-    // /usr/lib/jvm/default-java, else the installation of `java` on PATH.
-    static std::string systemDefault();
 };

@@ -1,8 +1,9 @@
-"""Java applications through the real launcher and the real JVM, with a real
-WebSocket client: the search for libjvm.so, the JVM's options and class path,
-every way the start fails (message on standard error, 403 to the page, exit code
-1), messages both ways, faults inside the application's methods, and how the
-application and the launcher end."""
+"""Java applications through the real launcher, with a real WebSocket client:
+the search for the JVM library (on both builds, with stand-in JVM libraries built
+by the tests), what the JVM is handed, every way the start fails (message on
+standard error, 403 to the page, exit code 1), and, with the real JVM (Linux
+only), the JVM's options and class path, messages both ways, faults inside the
+application's methods, and how the application and the launcher end."""
 import base64
 import json
 import os
@@ -15,23 +16,32 @@ from pathlib import Path
 
 import pytest
 
-from zelvo_harness import (BASEKEY, BOX, BUILD, JVM_ENV, ROOT, STAGE, WAIT, closed_code, connect, free_port,
-                           raw_upgrade, request, run_async, server_config, session, stopped_while_talking, talk,
-                           write_registry)
-from zelvo_harness import linux_only
+from zelvo_harness import (BASEKEY, BOX, BUILD, JVM_ENV, ROOT, STAGE, WAIT, WINDOWS, closed_code, connect, escaped,
+                           fixture, free_port, host_path, raw_upgrade, request, run_async, server_config, session,
+                           stopped_while_talking, talk, write_registry)
+from zelvo_harness import linux_only, windows_only
 
-pytestmark = linux_only("a Java runtime: none exists for Windows on these machines")
+# The JVM run itself needs a Java runtime for the build's system.
+real_jvm = linux_only("a Java runtime: none exists for Windows on these machines")
 
 JAVA = STAGE / "java"
 SDK, ECHO, TESTS, NONATIVES = (JAVA / n for n in ("zelvo-sdk.jar", "zelvo-echo.jar", "zelvo-java-tests.jar",
                                                   "zelvo-java-tests-nonatives.jar"))
-JRE_KEY = "SOFTWARE\\JavaSoft\\Java Runtime Environment"
+JAVASOFT = "SOFTWARE\\JavaSoft\\"
+JRE_KEY = JAVASOFT + "Java Runtime Environment"
+# The JVM library as the build's system names it, the separators of its paths
+# and of its search paths.
+JVM = "jvm.dll" if WINDOWS else "libjvm.so"
+SEP, PATH_SEP = ("\\", ";") if WINDOWS else ("/", ":")
 ECHO_LOADER = "tavrel/zelvo/sample/EchoLoader"
 TEST_PACKAGE = "tavrel/zelvo/tests/"
 REPORT = TEST_PACKAGE + "ReportLoader"
 JDK17 = Path("/usr/lib/jvm/java-17-openjdk-amd64")
 NOT_INSTALLED = "Java no está correctamente instalado."
 NO_JVM = "No se obtuvo un valor válido para jvm.dll"
+NOT_CREATED = "No se puede cargar una instancia de Java."
+CREATE_FAILED = "Error llamando a JNI_CreateJavaVM -1"  # what the stand-in JVM answers
+MESSAGE_CLASS = "tavrel/zelvo/NativeDesktopApplicationMessage"
 
 
 def classpath(*jars):
@@ -49,10 +59,15 @@ def jvm_library():
     return Path(os.path.realpath(shutil.which("java"))).parent.parent / "lib" / "server" / "libjvm.so"
 
 
+def runtime_keys(runtime_lib, key=JRE_KEY, version="17"):
+    """The keys of one registered Java runtime: `key`'s current version and its RuntimeLib."""
+    lib = runtime_lib if isinstance(runtime_lib, Path) else str(runtime_lib)
+    return {key: {"CurrentVersion": version}, key + "\\" + version: {"RuntimeLib": lib}}
+
+
 def java_registry(path, runtime_lib=None, extra=None):
     """A registry file whose Java runtime entry names `runtime_lib` (default: this machine's JVM)."""
-    keys = {JRE_KEY: {"CurrentVersion": "17"}, JRE_KEY + "\\17": {"RuntimeLib": str(runtime_lib or jvm_library())}}
-    return write_registry(path, dict(keys, **(extra or {})))
+    return write_registry(path, dict(runtime_keys(runtime_lib or jvm_library()), **(extra or {})))
 
 
 def java_request(archive=("zelvo-echo.jar",), code="demo"):
@@ -80,6 +95,7 @@ def used_jvm(launcher):
 
 # ---- the JVM's options and class path ----
 
+@real_jvm
 @pytest.mark.parametrize("options", [[], ["-Xmx96m", "-Dzelvo.prueba=ñandú", "-Djava.class.path={later}"]],
                          ids=["none", "three"])
 def test_vmoptions_follow_the_class_path_in_their_order(java, options):
@@ -97,6 +113,7 @@ def test_vmoptions_follow_the_class_path_in_their_order(java, options):
     assert "Opción %d de la JVM" % (len(options) + 1) not in log
 
 
+@real_jvm
 @pytest.mark.parametrize("configured, added, expected", [
     # The message class is only in the configured archive, the loader only in the added one.
     ([SDK], [TESTS], "{SDK}:{TESTS}"),
@@ -114,6 +131,7 @@ def test_the_additional_files_class_path_and_options_are_appended(java, tmp_path
 
 # ---- where libjvm.so comes from ----
 
+@real_jvm
 @pytest.mark.parametrize("registered, env, expected", [
     # A registered client library that is missing falls back to server/; its
     # folder (holding client/ and server/) joins PATH, with its final '/'.
@@ -139,81 +157,194 @@ def test_the_jvm_is_found(java, tmp_path, registered, env, expected):
         assert path == "/usr/bin:/bin:%s/lib/" % JDK17
 
 
-def fake_jvm(folder, source=None):
-    """folder/lib/server/libjvm.so: a copy of `source`, or a file that is no library."""
-    lib = Path(folder) / "lib" / "server" / "libjvm.so"
-    lib.parent.mkdir(parents=True)
+def fake_jvm(folder, source=None, kind="server", name=JVM):
+    """folder/lib/<kind>/<name>: a copy of `source` (a Path), of a stand-in JVM of
+    tests/fixtures (a name), or a file that is no library (None)."""
+    lib = Path(folder) / "lib" / kind / name
+    lib.parent.mkdir(parents=True, exist_ok=True)
     if source:
-        shutil.copyfile(source, lib)
+        shutil.copyfile(source if isinstance(source, Path) else fixture(source), lib)
     else:
         lib.write_text("no es una biblioteca\n")
     return lib
 
 
-MESSAGE_CLASS = "tavrel/zelvo/NativeDesktopApplicationMessage"
-# (id, the registered runtime, text, log record, other settings: vmoptions, jars, loader)
-START_FAILURES = [
-    ("registered path in capitals", "capitals", NOT_INSTALLED, NO_JVM, {}),
-    ("registered path missing", "missing", NOT_INSTALLED, NO_JVM, {}),
-    ("registered version without RuntimeLib", None, NOT_INSTALLED, NO_JVM, {}),
-    ("no Java anywhere", "nowhere", NOT_INSTALLED, NO_JVM, {}),
+def other_machine_jvm(folder):
+    """A stand-in JVM built for the other machine (tests/windows: the x86 compiler's)."""
+    built = BUILD / "tests" / "windows" / "fake-jvm-other-machine.dll"
+    if not built.exists():
+        pytest.skip("the other machine's JVM stand-in was not built (no i686-w64-mingw32-g++-posix)")
+    return fake_jvm(folder, built)
+
+
+def refused_start(launcher, text, record):
+    """The page's WebSocket is refused (403), the launcher shows `text` and ends
+    with 1, its log holds `record`; the log."""
+    status = raw_upgrade(launcher.serve(java_request()).port)[0]
+    code, _, err = launcher.wait()
+    assert (status, code) == (403, 1), err
+    log = launcher.log_text()
+    assert BOX + text in err and record in log, err
+    return log
+
+
+def any_classpath(tmp_path):
+    """A class path of two archives as the system writes it (the JVM stand-ins read no archive)."""
+    return PATH_SEP.join(host_path(tmp_path / name) for name in ("uno.jar", "dos.jar"))
+
+
+# (id, the registered runtime, text, log record, how that record ends on Windows: the system's error number)
+LOCATOR_FAILURES = [
+    ("registered path in capitals", "capitals", NOT_INSTALLED, NO_JVM, ""),
+    ("registered path missing", "missing", NOT_INSTALLED, NO_JVM, ""),
+    ("registered version without RuntimeLib", None, NOT_INSTALLED, NO_JVM, ""),
+    ("no Java anywhere", "nowhere", NOT_INSTALLED, NO_JVM, ""),
     ("not a library", "not-a-library", "No se pueden cargar los componentes para ejecutar Java.",
-     "No se puede cargar la libreria ", {}),
-    ("library without JNI_CreateJavaVM", "other-library", "No se encontró el procedimiento para ejecutar Java",
-     "No se puede cargar la función para iniciar la JVM, error ", {}),
-    ("option the JVM does not know", "real", "No se puede cargar una instancia de Java.",
+     "No se puede cargar la libreria ", ", error 193"),  # ERROR_BAD_EXE_FORMAT
+    ("library without JNI_CreateJavaVM", "no-create", "No se encontró el procedimiento para ejecutar Java",
+     "No se puede cargar la función para iniciar la JVM, error ", ", error 127"),  # ERROR_PROC_NOT_FOUND
+    ("JVM that does not start", "fake", NOT_CREATED, CREATE_FAILED, ""),
+]
+
+
+@pytest.mark.parametrize("case, runtime, text, record, number", LOCATOR_FAILURES, ids=[c[0] for c in LOCATOR_FAILURES])
+def test_each_failure_to_find_or_load_the_jvm_is_shown_refused_and_exits_1(java, tmp_path, case, runtime, text,
+                                                                           record, number):
+    # Linux: a good JAVA_HOME does not rescue a bad registered runtime.
+    env = {} if WINDOWS else {"JAVA_HOME": str(jvm_library().parent.parent.parent)}
+    if runtime is None:
+        reg = write_registry(tmp_path / "r.reg", {JRE_KEY: {"CurrentVersion": "17"}})
+    elif runtime == "nowhere":
+        if not WINDOWS and Path("/usr/lib/jvm/default-java").exists():
+            pytest.skip("the system has a default Java")
+        reg = write_registry(tmp_path / "r.reg", {})
+        env = {} if WINDOWS else {"PATH": str(tmp_path), "JAVA_HOME": ""}
+    else:
+        reg = java_registry(tmp_path / "r.reg", runtime_lib={
+            # The file exists under that name: the name alone is refused.
+            "capitals": lambda: fake_jvm(tmp_path / "mayusculas", "fake-jvm.so", name=JVM.upper()),
+            "missing": lambda: tmp_path / "nada" / "lib" / "client" / JVM,
+            "not-a-library": lambda: fake_jvm(tmp_path / "falso"),
+            "no-create": lambda: fake_jvm(tmp_path / "otro", "fake-jvm-no-create.so"),
+            "fake": lambda: fake_jvm(tmp_path / "jre", "fake-jvm.so")}[runtime]())
+    l = java(REPORT, any_classpath(tmp_path), registry=reg, env=env)
+    log = refused_start(l, text, record)
+    if WINDOWS and number:
+        assert any(record in line and line.endswith(number) for line in log.splitlines()), log
+
+
+def test_a_missing_client_jvm_falls_back_to_server_which_gets_the_options_and_its_runtime_on_path(java, tmp_path):
+    server = fake_jvm(tmp_path / "jre", "fake-jvm.so")
+    extra = tmp_path / "extra.config"
+    extra.write_text(json.dumps({"java": {"classpath": host_path(tmp_path / "añadido.jar")}}), encoding="utf-8")
+    reg = java_registry(tmp_path / "r.reg", runtime_lib=server.parent.parent / "client" / JVM,
+                        extra={BASEKEY + "javatest": {"application.config": tmp_path / "extra.config"}})
+    record = tmp_path / "jvm.txt"
+    env = {"FAKE_JVM_RECORD": host_path(record)}
+    if not WINDOWS:  # Windows programs get the system's own PATH from Wine
+        env["PATH"] = "/usr/bin:/bin"
+    options = ["-Xmx96m", "-Dzelvo.prueba=ñandú €"]
+    cp = any_classpath(tmp_path)
+    log = refused_start(java(REPORT, cp, vmoptions=options, registry=reg, env=env), NOT_CREATED, CREATE_FAILED)
+    assert "Se usará la JVM %s\n" % escaped(host_path(server)) in log
+    # Options are handed over in the system's encoding: UTF-8 on Linux, the ANSI
+    # code page on Windows (Wine's for the C locale: 1252).
+    lines = record.read_bytes().decode("cp1252" if WINDOWS else "utf-8").splitlines()
+    # The folder that holds client/ and server/, with its final separator, joins PATH.
+    assert lines[0].startswith("PATH=") and lines[0].endswith(PATH_SEP + host_path(tmp_path / "jre" / "lib") + SEP)
+    # The additional file's class path follows the configured one after the system's separator.
+    assert lines[1:] == ["option=-Djava.class.path=%s%s%s" % (cp, PATH_SEP, host_path(tmp_path / "añadido.jar"))] + [
+        "option=" + o for o in options]
+
+
+@windows_only("the ANSI code page: Linux hands the options over as UTF-8, which writes every character")
+def test_an_option_the_ansi_code_page_cannot_write_is_refused(java, tmp_path):
+    reg = java_registry(tmp_path / "r.reg", runtime_lib=fake_jvm(tmp_path / "jre", "fake-jvm.so"))
+    record = tmp_path / "jvm.txt"
+    l = java(REPORT, any_classpath(tmp_path), vmoptions=["-Dzelvo.clave=𝄞"], registry=reg,
+             env={"FAKE_JVM_RECORD": host_path(record)})
+    refused_start(l, NOT_CREATED, "La opción 1 de la JVM tiene caracteres que Java no puede recibir en este sistema")
+    assert not record.exists()  # never handed to the JVM as another text
+
+
+OTHER_MACHINE = "Java no está correctamente instalado. El Java encontrado es de 32 bits (x86) y esta aplicación " \
+                "necesita uno de 64 bits (x64)."
+WOW64_JAVASOFT = "SOFTWARE\\WOW6432Node\\JavaSoft\\"
+
+
+@windows_only("the keys current Java runtimes write, the registry's two views and the machine of a DLL")
+@pytest.mark.parametrize("runtimes, outcome", [
+    # (key, runtime) in the registry; the runtime used, or the text shown.
+    ([(JAVASOFT + "JRE", "fake")], "fake"),
+    ([(JAVASOFT + "JDK", "fake")], "fake"),
+    # The first key whose runtime can be used wins.
+    ([(JRE_KEY, "missing"), (JAVASOFT + "JDK", "fake")], "fake"),
+    # A JVM of the other machine cannot be loaded into the launcher: it says so.
+    ([(JRE_KEY, "other")], OTHER_MACHINE),
+    # A 32-bit runtime registers in the 32-bit view, which the x64 launcher looks in last.
+    ([(WOW64_JAVASOFT + "JRE", "other")], OTHER_MACHINE),
+    ([(JRE_KEY, "other"), (JAVASOFT + "JDK", "fake")], "fake"),
+    ([(WOW64_JAVASOFT + "Java Runtime Environment", "other"), (JAVASOFT + "JDK", "missing")], OTHER_MACHINE),
+], ids=["JRE", "JDK", "first-usable", "other-machine", "other-machine-other-view", "other-machine-then-usable",
+        "other-view-and-missing"])
+def test_the_registry_keys_of_current_runtimes_and_a_jvm_of_the_other_machine(java, tmp_path, runtimes, outcome):
+    made = {"fake": lambda: fake_jvm(tmp_path / "jre", "fake-jvm.so"),
+            "other": lambda: other_machine_jvm(tmp_path / "x86"),
+            "missing": lambda: tmp_path / "nada" / "lib" / "server" / JVM}
+    keys, libs = {}, {}
+    for key, kind in runtimes:
+        libs[kind] = made[kind]()
+        keys.update(runtime_keys(libs[kind], key=key, version=("17.0.2" if "JDK" in key else "1.8")))
+    l = java(REPORT, any_classpath(tmp_path), registry=write_registry(tmp_path / "r.reg", keys))
+    if outcome == "fake":
+        log = refused_start(l, NOT_CREATED, CREATE_FAILED)
+        assert "Se usará la JVM %s\n" % escaped(host_path(libs["fake"])) in log
+    else:
+        log = refused_start(l, outcome, NO_JVM)
+        assert "La JVM %s es de 32 bits (x86) y este proceso de 64 bits (x64): no se puede cargar" % escaped(
+            host_path(libs["other"])) in log
+        assert "Cargando jvm.dll" not in log
+
+
+# (id, text, log record, other settings: vmoptions, jars, loader)
+START_FAILURES = [
+    ("option the JVM does not know", "No se puede cargar una instancia de Java.",
      "Error llamando a JNI_CreateJavaVM ", {"vmoptions": ["-Xzelvo-desconocida"]}),
-    ("message class missing", "real", "No se encontró la clase para el intercambio de mensajes (%s)." % MESSAGE_CLASS,
+    ("message class missing", "No se encontró la clase para el intercambio de mensajes (%s)." % MESSAGE_CLASS,
      "No se encontró la clase ", {"jars": [TESTS]}),
-    ("message class without natives", "real",
+    ("message class without natives",
      "Ocurrió una excepción registrando los métodos nativos para el intercambio de mensajes.",
      "Excepción registrando los métodos nativos para el intercambio de mensajes", {"jars": [NONATIVES, SDK, TESTS]}),
-    ("loader class missing", "real", "No se encontró la clase para cargar la aplicación "
+    ("loader class missing", "No se encontró la clase para cargar la aplicación "
      "(tavrel/zelvo/tests/NoSuchLoader).", "No se puede cargar la clase tavrel/zelvo/tests/NoSuchLoader",
      {"loader": "NoSuchLoader"}),
-    ("run with another signature", "real", "No se encontró el método para cargar la aplicación "
+    ("run with another signature", "No se encontró el método para cargar la aplicación "
      "(tavrel/zelvo/tests/NoRunLoader.run())", "No se encontró el método run de la clase tavrel/zelvo/tests/NoRunLoader",
      {"loader": "NoRunLoader"}),
-    ("run throws with a message", "real", "No se ejecutó la aplicación. La aplicación de prueba no arranca",
+    ("run throws with a message", "No se ejecutó la aplicación. La aplicación de prueba no arranca",
      "Obtenido mensaje de la excepción", {"loader": "ThrowingLoader"}),
-    ("run throws without a message", "real",
+    ("run throws without a message",
      "Excepción ejecutando la aplicación. No se puede obtener el mensaje de la excepción.",
      "Excepción ejecutando método run", {"loader": "SilentThrowingLoader"}),
-    ("run returns null", "real", "No se ejecutó la aplicación. Ha ocurrido un error desconocido.",
+    ("run returns null", "No se ejecutó la aplicación. Ha ocurrido un error desconocido.",
      "La llamada al método run de la clase tavrel/zelvo/tests/NullLoader devolvió un objeto nulo",
      {"loader": "NullLoader"}),
 ]
 
 
-@pytest.mark.parametrize("case, runtime, text, record, other", START_FAILURES, ids=[c[0] for c in START_FAILURES])
-def test_each_start_failure_is_shown_refused_and_exits_1(java, tmp_path, case, runtime, text, record, other):
-    real = jvm_library()
-    env = {"JAVA_HOME": str(real.parent.parent.parent)}  # a good JAVA_HOME does not rescue a bad registered runtime
-    if runtime is None:
-        reg = write_registry(tmp_path / "r.reg", {JRE_KEY: {"CurrentVersion": "17"}})
-    elif runtime == "nowhere":
-        if Path("/usr/lib/jvm/default-java").exists():
-            pytest.skip("the system has a default Java")
-        reg, env = write_registry(tmp_path / "r.reg", {}), {"PATH": str(tmp_path), "JAVA_HOME": ""}
-    else:
-        reg = java_registry(tmp_path / "r.reg", runtime_lib={
-            "capitals": lambda: real.parent / "LIBJVM.SO",
-            "missing": lambda: tmp_path / "nada" / "client" / "libjvm.so",
-            "not-a-library": lambda: fake_jvm(tmp_path / "falso"),
-            "other-library": lambda: fake_jvm(tmp_path / "otro", "/lib/x86_64-linux-gnu/libz.so.1"),
-            "real": lambda: real}[runtime]())
+@real_jvm
+@pytest.mark.parametrize("case, text, record, other", START_FAILURES, ids=[c[0] for c in START_FAILURES])
+def test_each_start_failure_of_the_real_jvm_is_shown_refused_and_exits_1(java, tmp_path, case, text, record, other):
     l = java(TEST_PACKAGE + other.get("loader", "ReportLoader"), classpath(*other.get("jars", [SDK, TESTS])),
-             vmoptions=other.get("vmoptions"), registry=reg, env=env)
-    status = raw_upgrade(l.serve(java_request()).port)[0]
-    code, _, err = l.wait()
-    assert (status, code) == (403, 1), err
-    assert BOX + text in err and record in l.log_text()
-    if runtime == "real" and "vmoptions" not in other:  # the JVM still goes down in order after a failed start
-        assert "Se terminó de descargar la JVM" in l.log_text()
+             vmoptions=other.get("vmoptions"), registry=java_registry(tmp_path / "r.reg"))
+    log = refused_start(l, text, record)
+    if "vmoptions" not in other:  # the JVM still goes down in order after a failed start
+        assert "Se terminó de descargar la JVM" in log
 
 
 # ---- messages ----
 
+@real_jvm
 def test_a_session_with_the_report_application(java):
     """The request's values, messages from the application's own thread, exceptions
     left by its methods, null messages from Java, and its end by itself."""
@@ -244,6 +375,7 @@ def test_a_session_with_the_report_application(java):
             "java.lang.IllegalArgumentException: fallo de prueba en onMessage(byte[])") in log
 
 
+@real_jvm
 def test_malformed_utf8_in_the_request_reaches_the_loader_as_replacement_characters(java):
     # Raw bytes in the JSON: a stray byte, a cut 3-byte sequence, an encoded surrogate, an overlong '/'.
     payload = (b'{"type":"java","name":"javatest","archive":["a\xffb"],'
@@ -253,6 +385,7 @@ def test_malformed_utf8_in_the_request_reaches_the_loader_as_replacement_charact
     l.ended()
 
 
+@real_jvm
 def test_the_echo_sample_answers_text_and_binary_and_ends_with_the_page(java):
     l = java(ECHO_LOADER, classpath(SDK, ECHO)).serve(java_request())
     binary = bytes(range(256)) * 40 + b"\x00"
@@ -263,6 +396,7 @@ def test_the_echo_sample_answers_text_and_binary_and_ends_with_the_page(java):
     assert log.index("Descargando la JVM") < log.index("Se terminó de descargar la JVM")
 
 
+@real_jvm
 @pytest.mark.parametrize("loader, missing, kept, dropped", [
     ("NoTextLoader", "onMessage(String)", b"binario", "texto"),
     ("NoBinaryLoader", "onMessage(byte[])", "texto", b"binario"),
@@ -276,12 +410,14 @@ def test_a_message_for_a_missing_method_is_dropped_with_a_record(java, loader, m
     assert "Método %s no encontrado en objeto desktopApplication, se descarta el mensaje" % missing in log
 
 
+@real_jvm
 def test_an_application_without_threads_ends_at_once_and_closes_the_page(java):
     l = java(TEST_PACKAGE + "NoCloseLoader", classpath(SDK, TESTS)).serve(java_request())
     assert session(l.port)[0] == []
     assert "Método onClose() no encontrado en objeto desktopApplication" in l.ended()
 
 
+@real_jvm
 def test_a_stop_signal_ends_a_running_java_application_in_order(java):
     l = java(ECHO_LOADER, classpath(SDK, ECHO)).serve(java_request())
     assert stopped_while_talking(l, "antes")[0] == "antes"
@@ -289,6 +425,7 @@ def test_a_stop_signal_ends_a_running_java_application_in_order(java):
     assert "Se terminó de descargar la JVM" in l.ended()
 
 
+@real_jvm
 def test_the_java_demo_runs_the_echo_through_the_java_host():
     proc = subprocess.Popen([sys.executable, str(ROOT / "tools" / "demo.py"), "--build", str(BUILD), "java"],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

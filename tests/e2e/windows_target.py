@@ -26,7 +26,8 @@ from xdisplay import XDisplay
 from zelvo_harness import WAIT, host_path, stop_process
 
 # The keys a test's registry may hold: removed before each launcher starts.
-OWN_KEYS = ("SOFTWARE\\Zelvo", "SOFTWARE\\Clients\\StartMenuInternet", "SOFTWARE\\JavaSoft")
+OWN_KEYS = ("SOFTWARE\\Zelvo", "SOFTWARE\\Clients\\StartMenuInternet", "SOFTWARE\\JavaSoft",
+            "SOFTWARE\\WOW6432Node\\JavaSoft")
 
 _make_folder = None
 _session = None

@@ -50,6 +50,8 @@ void unsetEnv(const std::string& name);
 // When PATH is set, appends the search-path separator and `dir` to it; otherwise
 // does nothing.
 void appendToPath(const std::string& dir);
+// The first file `name` in PATH's folders that the process may start, or empty.
+std::string findOnPath(const std::string& name);
 
 struct FileInfo {
     bool exists = false;
