@@ -59,11 +59,15 @@ class WindowsSession:
         """A folder of the user's profile in the prefix: "Roaming" (%APPDATA%) or "Local"."""
         return self.profile() / "AppData" / kind
 
-    def reset_user_state(self):
-        for kind in ("Roaming", "Local"):
-            shutil.rmtree(self.user_folder(kind) / "Zelvo", ignore_errors=True)
-        # The card plug-in's logs (a Linux launcher gets a HOME of its own).
+    def reset_user_state(self, settings=True):
+        """What a Linux launcher has of its own: the logs and work files (its HOME and
+        XDG_STATE_HOME are in its folder), and, with `settings`, the remembered
+        decisions (which the launchers of one test may share on Linux too)."""
+        shutil.rmtree(self.user_folder("Local") / "Zelvo", ignore_errors=True)
+        # The card plug-in's logs.
         shutil.rmtree(self.profile() / ".vexatools", ignore_errors=True)
+        if settings:
+            shutil.rmtree(self.user_folder("Roaming") / "Zelvo", ignore_errors=True)
 
     def import_registry(self, reg_file, folder):
         """Puts the test's registry file (write_registry) in place of what earlier
@@ -111,11 +115,11 @@ def start(launcher, words):
     """Starts `launcher` (a zelvo_harness.Launcher) with exactly `words` under wine64."""
     global _test_folder
     s = session()
-    # A new test starts from nothing; the launchers of one test share what the
-    # user's folders hold (remembered decisions), as they share a home on Linux.
-    if _test_folder != launcher.workdir.parent:
-        _test_folder = launcher.workdir.parent
-        s.reset_user_state()
+    # A new test starts from nothing; the launchers of one test share the
+    # remembered decisions, as the site tests make them on Linux.
+    new_test = _test_folder != launcher.workdir.parent
+    _test_folder = launcher.workdir.parent
+    s.reset_user_state(settings=new_test)
     s.import_registry(launcher.registry, launcher.workdir)
     env = s.prefix.environment({k: v for k, v in launcher.extra_env.items()})
     launcher.boxes = []
