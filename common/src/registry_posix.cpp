@@ -199,11 +199,12 @@ std::optional<std::string> registryKeyName(const std::string& keyPath) {
     return Registry::fromEnvironment().keyName(keyPath);
 }
 
-bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value) {
+bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value,
+                        size_t maxBytes) {
     std::string data;
     if (!Registry::fromEnvironment().get(keyPath, valueName, data)) return false;
-    // The value buffer holds 1024 bytes, terminator included.
-    if (data.size() >= 1024) return false;
+    // The value buffer holds maxBytes, terminator included.
+    if (data.size() >= maxBytes) return false;
     value = data.substr(0, data.find('\0'));
     return true;
 }

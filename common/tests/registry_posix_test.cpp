@@ -61,6 +61,10 @@ TEST(Registry, EnvironmentListAndThe1024ByteRule) {
     }
     std::string v;
     EXPECT_FALSE(zelvo::readRegistryString("K", "toolong", v));
+    // A reader that expects longer values gives a larger buffer.
+    EXPECT_TRUE(zelvo::readRegistryString("K", "toolong", v, 1025));
+    EXPECT_EQ(v, std::string(1024, 'x'));
+    EXPECT_FALSE(zelvo::readRegistryString("K", "long", v, 1023));
     unsetenv("ZELVO_REGISTRY");
     fs::remove_all(dir);
 }
