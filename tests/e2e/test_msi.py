@@ -9,6 +9,7 @@ and the x86 package's tables (32-bit code cannot run here)."""
 import getpass
 import os
 import re
+import shutil
 import struct
 import subprocess
 from pathlib import Path
@@ -195,6 +196,7 @@ def test_a_zelvo_link_opened_through_the_shell_runs_the_installed_launcher_and_a
         machine, packages, tmp_path):
     assert machine.install(packages["new"], ZELVO_SITES=SITES) == 0
     assert machine.values(BASEKEY) == {"AllowedOrigins": SITES}
+    shutil.rmtree(machine.user_folder("Local"), ignore_errors=True)  # only this run's log
     port = free_port()
     link = "zelvo://test/" + b64json({"port": str(port), "idletimeout": "60000", "openbrowser": "0"})
     (tmp_path / "navegador").mkdir()
