@@ -1,7 +1,6 @@
 # Runs at install time (cmake --install): writes the registry file of the
 # installed plug-ins and the desktop entry of the zelvo: URL scheme, both with
 # the absolute paths of the prefix being installed.
-#   ZELVO_BASEKEY         registry key prefix, e.g. SOFTWARE\Zelvo\
 #   ZELVO_APP_DIR         folder of the programs, below the prefix ("." or lib/zelvo)
 #   ZELVO_PLUGINS_DIR     plug-in folder below the prefix
 #   ZELVO_CONFIG_DIR      folder of application.config and registry.d: below the
@@ -34,23 +33,18 @@ function(reg_quote out text)
   set(${out} "\"${text}\"" PARENT_SCOPE)
 endfunction()
 
-# Application name -> plug-in file.
-set(plugin_names vexa quillet)
-set(plugin_file_vexa vexa-tools.so)
-set(plugin_file_quillet quillet-wrapper.so)
-# What the consent window says a site wants to use ("quiere usar ... en este equipo").
-set(plugin_description_vexa "la tarjeta de identidad Vexa (lectura de datos y cambio de PIN)")
-set(plugin_description_quillet "la firma de documentos con Quillet")
+# The base key, the applications, their plug-ins and descriptions.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/ZelvoApplications.cmake)
 
 set(reg "Windows Registry Editor Version 5.00\n\n")
 string(APPEND reg "; Written by the Zelvo installer. Each application is a key below the\n")
 string(APPEND reg "; configured \"basekey\"; \"RuntimeLib\" names its plug-in library, \"Description\"\n")
 string(APPEND reg "; what the consent window calls it.\n")
-foreach(name ${plugin_names})
-  set(file "${plugin_file_${name}}")
+foreach(name ${ZELVO_APPLICATIONS})
+  set(file "${ZELVO_APPLICATION_PLUGIN_${name}}.so")
   if(EXISTS "${plugins_stage}/${file}")
     reg_quote(lib "${plugins}/${file}")
-    reg_quote(description "${plugin_description_${name}}")
+    reg_quote(description "${ZELVO_APPLICATION_DESCRIPTION_${name}}")
     string(APPEND reg "\n[HKEY_LOCAL_MACHINE\\${ZELVO_BASEKEY}${name}]\n\"RuntimeLib\"=${lib}\n")
     string(APPEND reg "\"Description\"=${description}\n")
   endif()

@@ -33,6 +33,8 @@ std::string programPath() {
     return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
 }
 
+std::vector<std::string> configFileCandidates(const std::string& name) { return {name}; }
+
 std::string modulePath(const void* address) {
     Dl_info info{};
     if (dladdr(address, &info) == 0 || !info.dli_fname) return "";

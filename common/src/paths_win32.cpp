@@ -71,6 +71,8 @@ bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::string programPath() { return moduleFileName(nullptr); }
 
+std::vector<std::string> configFileCandidates(const std::string& name) { return {name, programDir() + name}; }
+
 std::string modulePath(const void* address) {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -200,13 +200,13 @@ std::optional<std::string> registryKeyName(const std::string& keyPath) {
 }
 
 bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value,
-                        RegistryView view) {
+                        RegistryView view, size_t maxBytes) {
     // The registry files are one view: there is no other.
     if (view != RegistryView::own) return false;
     std::string data;
     if (!Registry::fromEnvironment().get(keyPath, valueName, data)) return false;
-    // The value buffer holds 1024 bytes, terminator included.
-    if (data.size() >= 1024) return false;
+    // The value buffer holds maxBytes, terminator included.
+    if (data.size() >= maxBytes) return false;
     value = data.substr(0, data.find('\0'));
     return true;
 }

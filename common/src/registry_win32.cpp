@@ -5,11 +5,11 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace zelvo {
 namespace {
 
-// The value buffer holds 1024 bytes, terminator included.
-constexpr DWORD kValueBytes = 1024;
 // Key names are at most 255 characters.
 constexpr DWORD kKeyNameChars = 256;
 
@@ -51,15 +51,16 @@ bool openKey(const std::string& keyPath, win32::Key& key, RegistryView view = Re
 }  // namespace
 
 bool readRegistryString(const std::string& keyPath, const std::string& valueName, std::string& value,
-                        RegistryView view) {
+                        RegistryView view, size_t maxBytes) {
     win32::Key key;
     if (!openKey(keyPath, key, view)) return false;
     std::optional<std::wstring> name = toUtf16(valueName == "@" ? std::string() : valueName);
-    if (!name) return false;
-    wchar_t data[kValueBytes / sizeof(wchar_t)] = {};
-    DWORD size = kValueBytes;
+    if (!name || maxBytes < sizeof(wchar_t) || maxBytes > MAXDWORD) return false;
+    // Data that does not fit, terminator included, fails with ERROR_MORE_DATA.
+    std::vector<wchar_t> data(maxBytes / sizeof(wchar_t), L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
     DWORD type = 0;
-    if (RegQueryValueExW(key.get(), name->c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+    if (RegQueryValueExW(key.get(), name->c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
         ERROR_SUCCESS)
         return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
@@ -67,7 +68,7 @@ bool readRegistryString(const std::string& keyPath, const std::string& valueName
     const size_t chars = size / sizeof(wchar_t);
     size_t length = 0;
     while (length < chars && data[length] != L'\0') ++length;
-    std::optional<std::string> text = toUtf8(std::wstring(data, length));
+    std::optional<std::string> text = toUtf8(std::wstring(data.data(), length));
     if (!text) return false;
     value = std::move(*text);
     return true;

@@ -91,6 +91,11 @@ TEST(Registry, StringValuesByTheRulesAndKeysAsTheRegistrySpellsThem) {
             EXPECT_EQ(got, value) << name;
         }
     }
+    // A reader that expects longer values gives a larger buffer.
+    std::string longer;
+    EXPECT_TRUE(zelvo::readRegistryString(key.path() + "\\Vexa", "Largo", longer, zelvo::RegistryView::own, 1026));
+    EXPECT_EQ(longer, std::string(512, 'a'));
+    EXPECT_FALSE(zelvo::readRegistryString(key.path() + "\\Vexa", "Justo", longer, zelvo::RegistryView::own, 1022));
     std::vector<std::string> subkeys = zelvo::listRegistrySubkeys("HKEY_LOCAL_MACHINE\\" + key.path());
     std::sort(subkeys.begin(), subkeys.end());
     EXPECT_EQ(subkeys, (std::vector<std::string>{"Quillet", "Vexa"}));
@@ -175,6 +180,13 @@ TEST(Paths, PerUserFoldersAndFilesAreTheUsersOwn) {
     EXPECT_EQ(zelvo::canonicalPath(state + "..\\prueba\\." ), state.substr(0, state.size() - 1));
     std::filesystem::remove(*zelvo::toUtf16(file));
     std::filesystem::remove(*zelvo::toUtf16(file + ".aparte"));
+}
+
+// A browser starts a protocol's program in its own folder: the configuration is
+// looked for there first, then beside the program.
+TEST(Paths, TheConfigurationIsLookedForHereThenBesideTheProgram) {
+    EXPECT_EQ(zelvo::configFileCandidates("application.config"),
+              (std::vector<std::string>{"application.config", zelvo::programDir() + "application.config"}));
 }
 
 TEST(Environment, TextAndThePathSeparator) {

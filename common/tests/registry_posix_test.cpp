@@ -63,6 +63,10 @@ TEST(Registry, EnvironmentListAndThe1024ByteRule) {
     EXPECT_FALSE(zelvo::readRegistryString("K", "toolong", v));
     // The files are one view: the other word size's has nothing.
     EXPECT_FALSE(zelvo::readRegistryString("K", "v", v, zelvo::RegistryView::other));
+    // A reader that expects longer values gives a larger buffer.
+    EXPECT_TRUE(zelvo::readRegistryString("K", "toolong", v, zelvo::RegistryView::own, 1025));
+    EXPECT_EQ(v, std::string(1024, 'x'));
+    EXPECT_FALSE(zelvo::readRegistryString("K", "long", v, zelvo::RegistryView::own, 1023));
     unsetenv("ZELVO_REGISTRY");
     fs::remove_all(dir);
 }

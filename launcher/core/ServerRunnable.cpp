@@ -17,6 +17,9 @@
 namespace {
 
 const char kRunVerb[] = "run/";
+const char kRegisteredOrigins[] = "AllowedOrigins";
+// A list of sites is longer than the 1024 bytes of the other values.
+constexpr size_t kRegisteredOriginsBytes = 32768;
 
 // Keys that came after the documented set: read only when present, so that an
 // older application.config gives no warnings, and a failed read keeps the default.
@@ -58,6 +61,29 @@ void ServerRunnable::readServerParams(const JsonReader& config, ServerRunnablePa
     config.read("java", "loaderclass", params.loaderclass);
     config.readVmOptions(params.vmoptions);
     readNetworkParams(config, params);
+    readRegisteredOrigins(params.basekey, params.allowedorigins);
+}
+
+void ServerRunnable::readRegisteredOrigins(const std::string& basekey, std::vector<std::string>& origins) {
+    if (basekey.empty()) return;
+    std::string value;
+    if (!zelvo::readRegistryString(basekey, kRegisteredOrigins, value, zelvo::RegistryView::own, kRegisteredOriginsBytes)) {
+        LOG_INFO("ServerRunnable::readRegisteredOrigins")
+            << "No hay sitios autorizados en el registro: la clave " << basekey << " no tiene un valor "
+            << kRegisteredOrigins << " de texto de menos de " << kRegisteredOriginsBytes << " bytes";
+        return;
+    }
+    const char* const blanks = " \t\r\n";
+    size_t count = 0;
+    for (size_t start = value.find_first_not_of(blanks); start != std::string::npos;
+         start = value.find_first_not_of(blanks, start)) {
+        const size_t end = value.find_first_of(blanks, start);
+        origins.push_back(value.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        ++count;
+        start = end;
+    }
+    LOG_INFO("ServerRunnable::readRegisteredOrigins")
+        << "Sitios autorizados por el administrador en el registro (" << kRegisteredOrigins << "): " << count;
 }
 
 void ServerRunnable::loadServerRunnableParams(const JsonReader* config, ServerRunnableParams& params) {

@@ -26,6 +26,10 @@ public:
     // The server parameter set from application.config, in the order the keys are
     // documented; test mode leaves out the class path.
     static void readServerParams(const JsonReader& config, ServerRunnableParams& params, bool withClasspath);
+    // The sites an administrator allowed for the whole machine: the registry value
+    // "AllowedOrigins" under the base key (what the installer's ZELVO_SITES gave),
+    // origins separated by blanks, added to "allowedorigins".
+    static void readRegisteredOrigins(const std::string& basekey, std::vector<std::string>& origins);
 
     const ServerRunnableParams& serverParams() const { return server_; }
     const AppWebParams& webParams() const { return web_; }

@@ -6,6 +6,7 @@
 #include "zelvo/paths.h"
 
 #include <cstdio>
+#include <vector>
 
 #include <libpsl.h>
 #include <openssl/crypto.h>
@@ -17,9 +18,17 @@ const char kConfigFile[] = "application.config";
 const char kCaption[] = "Error en aplicación";
 }  // namespace
 
+std::string configurationFile() {
+    const std::vector<std::string> candidates = zelvo::configFileCandidates(kConfigFile);
+    for (const std::string& candidate : candidates) {
+        if (zelvo::fileInfo(candidate).exists) return candidate;
+    }
+    return candidates.front();
+}
+
 std::unique_ptr<JsonReader> loadConfiguration() {
     std::string text;
-    if (!zelvo::readRegularFile(kConfigFile, kLargestConfigFile, text)) {
+    if (!zelvo::readRegularFile(configurationFile(), kLargestConfigFile, text)) {
         zelvo::showMessageBox(kCaption, "No se puede obtener la información de configuración del aplicativo.",
                               zelvo::MessageIcon::error);
         return nullptr;
@@ -59,6 +68,7 @@ void startLogging(const JsonReader& config, bool console) {
     if (console) zelvo::prepareConsoleForText();
     zelvo::log::init(path, level, console);
     logVersions();
+    LOG_INFO("Startup::startLogging") << "Archivo de configuración: " << configurationFile();
 }
 
 void logVersions() {

@@ -1,6 +1,7 @@
 #pragma once
 // The first steps of every start: application.config from the current directory
-// and the log it configures.
+// (on Windows, when it has none, the one beside the program) and the log it
+// configures.
 #include "core/JsonReader.h"
 
 #include <cstddef>
@@ -13,7 +14,10 @@ namespace Startup {
 // larger file, like a folder, FIFO or device, cannot be read.
 inline constexpr size_t kLargestConfigFile = 1 << 20;
 
-// application.config of the current directory, or null after the error box.
+// The first of the system's places for application.config that holds one (a
+// file or not), else the first place.
+std::string configurationFile();
+// That application.config, or null after the error box.
 std::unique_ptr<JsonReader> loadConfiguration();
 // "log" -> "level": 4 when unreadable, 0 (off) outside 0..6.
 int logLevel(const JsonReader& config);

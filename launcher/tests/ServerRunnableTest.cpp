@@ -149,3 +149,32 @@ TEST(ServerRunnable, TheApplicationIsNamedAsTheRegistryNamesIt) {
     }
     unsetenv("ZELVO_REGISTRY");
 }
+
+// The sites an administrator allowed for the machine: a registry value under the
+// base key, blank-separated, added to the configured ones as they are written
+// (the site permission judges each entry).
+TEST(ServerRunnable, TheAdministratorsSitesInTheRegistryAddToTheConfiguredOnes) {
+    TempDir dir;
+    LogCapture log;
+    setenv("ZELVO_REGISTRY", (dir / "test.reg").c_str(), 1);
+    const std::string config = R"({"basekey":"SOFTWARE\\Zelvo\\","allowedorigins":["https://a.gob"]})";
+    const std::string tooLong = "https://b.gob " + std::string(32768, 'x');
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"https://b.gob https://*.c.gob", {"https://a.gob", "https://b.gob", "https://*.c.gob"}},
+        {" \t https://b.gob\t\tno es un sitio  ", {"https://a.gob", "https://b.gob", "no", "es", "un", "sitio"}},
+        {"", {"https://a.gob"}},
+        {"   ", {"https://a.gob"}},
+        {tooLong, {"https://a.gob"}},
+    };
+    for (const auto& [value, expected] : rows) {
+        writeFile(dir / "test.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zelvo]\n"
+                                    "\"AllowedOrigins\"=\"" + value + "\"\n");
+        EXPECT_EQ(create(config, runRequest(kEcho))->serverParams().allowedorigins, expected) << value;
+    }
+    EXPECT_TRUE(log.contains("Sitios autorizados por el administrador en el registro (AllowedOrigins): 2"));
+    EXPECT_TRUE(log.contains("no tiene un valor AllowedOrigins de texto de menos de 32768 bytes"));
+    // Without a base key there is no registry to read.
+    EXPECT_EQ(create(R"({"allowedorigins":["https://a.gob"]})", runRequest(kEcho))->serverParams().allowedorigins,
+              (std::vector<std::string>{"https://a.gob"}));
+    unsetenv("ZELVO_REGISTRY");
+}

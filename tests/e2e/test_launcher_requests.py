@@ -3,6 +3,7 @@ configuration file, the request argument and its payload, the factory's
 records, exit codes, the closing prompt and the log file."""
 import base64
 import datetime
+import json
 import os
 import re
 import shutil
@@ -46,7 +47,7 @@ def nested(levels):
 
 
 @pytest.mark.parametrize("text, box", [
-    (None, UNREADABLE), ("beside the program", UNREADABLE),
+    (None, UNREADABLE),
     ("a folder", UNREADABLE), ("a FIFO", UNREADABLE), ("over 1 MiB", UNREADABLE),  # never waited on
 ] + [(text, "La información de configuración del aplicativo tiene errores.")
      for text in ("{\"port\": ", "[1, 2]", "\"texto\"", "{} {}", "")])
@@ -54,9 +55,7 @@ def test_a_configuration_missing_or_not_an_object_ends_with_its_box_and_no_promp
                                                                                   text, box):
     l = launcher_factory()
     config = l.workdir / "application.config"
-    if text == "beside the program":  # read from the working directory only
-        l.program = program_copy(tmp_path)
-    elif text == "a folder":
+    if text == "a folder":
         config.mkdir()
     elif text == "a FIFO":
         os.mkfifo(config)
@@ -69,6 +68,30 @@ def test_a_configuration_missing_or_not_an_object_ends_with_its_box_and_no_promp
     assert PROMPT not in out and "Iniciando aplicativo" not in out
     if WINDOWS:  # the box itself, on the desktop
         assert l.boxes == ["Error en aplicación"]
+
+
+def test_the_configuration_beside_the_program_counts_on_windows_when_the_working_folder_has_none(
+        launcher_factory, tmp_path):
+    """A browser starts a protocol's program in its own folder: on Windows the
+    installed configuration beside the program is read then; on Linux the
+    desktop entry starts the program in its configuration folder, the only place."""
+    l = launcher_factory()
+    l.program = program_copy(tmp_path)
+    beside = tmp_path / "prog" / "application.config"
+    beside.write_text(json.dumps({"log": {"level": "6", "directory": host_path(l.logdir)}}), encoding="utf-8")
+    code, out, err = l.run(check())
+    if not WINDOWS:
+        assert code == 1 and "Error en aplicación: " + UNREADABLE in err
+        return
+    assert code == 0 and STARTED in err
+    assert "Archivo de configuración: " + escaped(host_path(beside)) in l.log_text()
+    # The working folder's own configuration comes first.
+    l.write_config({"log": {"level": "6", "directory": host_path(l.workdir / "aqui")}})
+    (l.workdir / "aqui").mkdir()
+    code, out, err = l.run(check())
+    assert code == 0 and STARTED in err
+    text = "".join(p.read_text(encoding="utf-8") for p in (l.workdir / "aqui").glob("*.log"))
+    assert "Archivo de configuración: application.config" in text
 
 
 # ---- request argument ----

@@ -27,14 +27,17 @@ def site(launcher_factory, tmp_path):
     """Starts launchers sharing one folder (and remembered sites) with a stand-in
     of the consent window; returns (port, launcher)."""
     dialog = StandIn(tmp_path / "consent-standin")
-    registry = write_registry(tmp_path / "echo.reg", {
+    keys = {
         BASEKEY + "echo": {"RuntimeLib": PLUGIN, "Description": DESCRIPTION},
         BASEKEY + "Vexa": {"RuntimeLib": PLUGIN},  # no Description: the window names the key
-    })
+    }
     runs = []
 
     def start(exit=1, output="0\n", delay=0, allowed=("http://localhost",), argument=ECHO, idle=0, dialog_shown=True,
-              **config):
+              sites=None, **config):
+        """sites: the administrator's registry value "AllowedOrigins" under the base key."""
+        machine = dict(keys, **({BASEKEY.rstrip("\\"): {"AllowedOrigins": sites}} if sites is not None else {}))
+        registry = write_registry(tmp_path / ("echo%d.reg" % len(runs)), machine)
         port = free_port()
         config = dict({"port": str(port), "idletimeout": str(idle), "basekey": BASEKEY,
                        "allowedorigins": list(allowed)}, **config)
@@ -143,6 +146,25 @@ def test_listed_sites_and_own_pages_need_no_question(site, origin, listed, answe
     assert asked == ([origin] if answer == 403 and origin != "null" else [])
     log = refused_run(launcher) if asked else stop(launcher)
     assert ('abarca el sufijo público co.uk' in log) == ("*.co.uk" in str(listed))
+
+
+@pytest.mark.parametrize("origin, sites, answer", [
+    (SITE, "https://otro.example.gob  " + SITE, "hola"),
+    ("https://sede.example.gob", "\thttps://*.example.gob\t", "hola"),
+    ("https://x.co.uk", "https://*.co.uk", 403),          # a wildcard over a public suffix is left out: asked
+    (SITE, "tramites.example.gob https://*.gob " + SITE, "hola"),  # unreadable entries are left out, the rest count
+    (SITE, "", 403),
+])
+def test_the_administrators_sites_in_the_registry_need_no_question(site, origin, sites, answer):
+    port, launcher = site(allowed=[], sites=sites)
+    assert page(port, origin) == answer
+    assert [a["args"][1] for a in site.asked()] == ([origin] if answer == 403 else [])
+    log = refused_run(launcher) if answer == 403 else stop(launcher)
+    count = len(sites.split())
+    assert "Sitios autorizados por el administrador en el registro (AllowedOrigins): %d" % count in log
+    assert ("abarca el sufijo público co.uk" in log) == ("*.co.uk" in sites)
+    for bad in ("tramites.example.gob", "https://*.gob"):
+        assert ('El sitio "%s" de allowedorigins no es válido' % bad in log) == (bad in sites.split())
 
 
 def test_the_server_goes_on_while_the_user_decides_and_a_stop_closes_the_window(site):

@@ -25,6 +25,12 @@ std::string withSeparator(std::string dir);
 std::string programPath();
 // Folder of the running program, with a trailing separator.
 std::string programDir();
+// Where a program looks for its configuration file `name`, in this order. POSIX:
+// the current folder only (the desktop entry starts an installed program in its
+// configuration folder). Windows: the current folder, then the program's own
+// folder (a browser starts a protocol's program in whatever folder it is in).
+std::vector<std::string> configFileCandidates(const std::string& name);
+
 // Full path of the module (program or shared library) that holds `address`.
 std::string modulePath(const void* address);
 // Folder of that module, with a trailing separator.
