@@ -24,8 +24,8 @@ import pytest
 from signing_support import (JAVA, MARKER, PLUGIN, WRAPPER_JAR, day_log, day_log_name, install_plugin,
                              make_quillet_jar, read_only_available, read_only_prefix, running_signers, sample_pdf,
                              sanitizer_preload, search_path_env, write_properties)
-from zelvo_harness import (SANITIZE, STAGE, WAIT, WINDOWS, closed_code, connect, host_path, linux_only, run_async,
-                           run_request, wait_for)
+from zelvo_harness import (SANITIZE, STAGE, WAIT, WINDOWS, closed_code, connect, escaped, host_path, linux_only,
+                           run_async, run_request, wait_for)
 
 KEEP_FILES = "[config]\ndeleteFilesAfterSigning=0\n"
 
@@ -91,8 +91,8 @@ def test_a_20_mib_document_from_a_folder_with_blanks_and_the_childs_standard_err
     assert signed_parts(replies, document)["log4jpath"] == s.files_spelled
     log = s.log()
     option = "-Dlog4jpath=" + s.files_spelled
-    assert (('"%s"' % option) if " " in option else option) + ' -cp "' in log
-    assert host_path(folder / WRAPPER_JAR) + '" tavrel.quillet.wrapper.StandaloneMain' in log
+    assert escaped((('"%s"' % option) if " " in option else option) + ' -cp "') in log
+    assert escaped(host_path(folder / WRAPPER_JAR) + '" tavrel.quillet.wrapper.StandaloneMain') in log
     for line in ("primera línea", "segunda línea", "sin salto"):  # logged line by line
         assert " INFO [stderr] %s\r\n" % line in log, line
 
