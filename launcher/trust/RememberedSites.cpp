@@ -3,6 +3,7 @@
 #include "trust/Authority.h"
 #include "trust/Origin.h"
 #include "zelvo/json_nesting.h"
+#include "zelvo/json_quote.h"
 #include "zelvo/log.h"
 #include "zelvo/local_time.h"
 #include "zelvo/paths.h"
@@ -10,7 +11,6 @@
 
 #include <picojson.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -23,24 +23,6 @@ const char kRefuse[] = "refuse";
 const std::string* stringMember(const picojson::object& object, const char* name) {
     auto it = object.find(name);
     return it != object.end() && it->second.is<std::string>() ? &it->second.get<std::string>() : nullptr;
-}
-
-// A JSON string, written so that the user can read it (picojson would write "https:\/\/").
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace
@@ -171,7 +153,7 @@ bool RememberedSites::write(const Contents& contents) const {
     const char* separator = "\n";
     for (const auto& [key, allowed] : contents.decisions) {
         text += separator;
-        text += "    {\"origin\": " + quoted(key.first) + ", \"application\": " + quoted(key.second) +
+        text += "    {\"origin\": " + zelvo::jsonQuoted(key.first) + ", \"application\": " + zelvo::jsonQuoted(key.second) +
                 ", \"decision\": \"" + (allowed ? kAllow : kRefuse) + "\"}";
         separator = ",\n";
     }

@@ -10,6 +10,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "zelvo/json_quote.h"
+#include "zelvo/utf16.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,30 +21,6 @@
 #include <vector>
 
 namespace {
-
-std::string utf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string fromHex(const std::string& hex) {
     std::string out;
@@ -81,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
     int handles = 0, sockets = 0;
     inventory(handles, sockets);
     std::string line = "{\"args\": [";
-    for (int i = 1; i < argc; ++i) line += (i > 1 ? ", " : "") + jsonString(utf8(argv[i]));
+    for (int i = 1; i < argc; ++i) line += (i > 1 ? ", " : "") + zelvo::jsonQuoted(zelvo::toUtf8Lossy(argv[i]));
     line += "], \"pid\": " + std::to_string(GetCurrentProcessId()) + ", \"handles\": " + std::to_string(handles) +
             ", \"sockets\": " + std::to_string(sockets) + "}\n";
     {
@@ -89,7 +68,7 @@ int wmain(int argc, wchar_t** argv) {
         calls << line;
     }
 
-    const std::string kind = argc > 1 ? utf8(argv[1]) : "";
+    const std::string kind = argc > 1 ? zelvo::toUtf8Lossy(argv[1]) : "";
     std::ifstream answers(std::filesystem::path(base + L".answers"), std::ios::binary);
     std::string entry;
     while (std::getline(answers, entry)) {
