@@ -28,11 +28,6 @@ TEST(Paths, TheUsersStateFolderIsPrivateAndTakesOverFromAFolderThatCannotBeWritt
     fs::remove_all(pattern);
 }
 
-// An installed program is started in its configuration folder: only that one.
-TEST(Paths, TheConfigurationIsLookedForInTheCurrentFolderOnly) {
-    EXPECT_EQ(zelvo::configFileCandidates("application.config"), std::vector<std::string>{"application.config"});
-}
-
 TEST(Paths, AppendToPathOnlyWhenSet) {
     std::string old = std::getenv("PATH") ? std::getenv("PATH") : "";
     zelvo::appendToPath("/opt/x");

@@ -1,8 +1,7 @@
-// The test and self-check modes' own rules. The echo itself, the request's
-// overrides and the test page's URL are proved end to end.
+// The test mode's own rules. The echo itself, the request's overrides, the test
+// page's URL and every self-check request are proved end to end.
 #include "TestUtil.h"
 #include "core/JsonReader.h"
-#include "modes/SelfCheckRunnable.h"
 #include "modes/TestApplication.h"
 #include "modes/TestApplicationRunnable.h"
 #include "zelvo/base64.h"
@@ -34,11 +33,6 @@ void wire(VirtualApplication& app) {
     g_events.clear();
     app.startedCallback = [] { add("started "); };
     app.closeCallback = [] { add("close "); };
-}
-
-std::unique_ptr<SelfCheckRunnable> createCheck(const std::vector<std::string>& words) {
-    Argv args(words);
-    return SelfCheckRunnable::create(args.argc(), args.argv(), nullptr);
 }
 
 }  // namespace
@@ -77,17 +71,4 @@ TEST(TestApplicationRunnable, ReadsNoJavaSettingsAndOnlyATestRequest) {
     EXPECT_FALSE(TestApplicationRunnable::create(notJson.argv(), reader.get()));
     Argv other({"launcher", "zelvo://check/" + zelvo::base64Encode("{}")});
     EXPECT_FALSE(TestApplicationRunnable::create(other.argv(), nullptr));
-}
-
-// The accepted forms, and the port rule, are proved end to end.
-TEST(SelfCheckRunnable, RefusesAPayloadThatIsNoObjectAndAThirdArgument) {
-    LogCapture log;
-    auto port = createCheck({"l", "zelvo://check/" + zelvo::base64Encode(R"({"type":"port","port":"8080"})")});
-    ASSERT_TRUE(port);
-    EXPECT_EQ(port->type() + ":" + std::to_string(port->port()), "port:8080");
-    EXPECT_TRUE(log.contains("decodedParams: {\"type\":\"port\",\"port\":\"8080\"}"));
-    EXPECT_FALSE(createCheck({"l", "zelvo://check/" + zelvo::base64Encode("{}"), "x"}));
-    EXPECT_FALSE(createCheck({"l", "zelvo://check/"}));
-    EXPECT_TRUE(log.contains("No se obtuvo la información de los parámetros web"));
-    EXPECT_FALSE(createCheck({"l"}));
 }

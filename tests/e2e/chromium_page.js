@@ -2,13 +2,12 @@
 // page shows as JSON to RESULT. The launcher's test mode starts it as a browser command,
 // with the page's URL as its last argument.
 //
-//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|estado|eval URL
+//   node chromium_page.js RESULT USER_DATA_DIR PID_FILE SPKI_HASH|- WAIT_MS test|card|visit|eval URL
 //
 // test: presses the test page's "Conectar", sends the text hola and a small file, then
 //       closes the connection with the page's own button.
 // card: presses "Leer tarjeta", waits for the outcome and both images, and saves a
 //       screenshot beside RESULT (RESULT with .png).
-// estado: any page with a #estado element: waits until it no longer says "esperando".
 // visit: waits until the page (and wherever it sends the browser) has loaded, and a
 //       little longer for scripts to act; result.url and result.frames tell where it
 //       ended up.
@@ -76,11 +75,6 @@ async function cardPage(page, result) {
   await page.screenshot({ path: resultFile.replace(/\.json$/, ".png"), fullPage: true });
 }
 
-async function estadoPage(page, result) {
-  await page.waitForFunction(() => document.getElementById("estado").textContent !== "esperando", null, wait);
-  result.estado = await page.textContent("#estado");
-}
-
 async function visitPage(page, result) {
   await page.waitForLoadState("load", wait);
   await page.waitForTimeout(1500);
@@ -118,7 +112,7 @@ async function main() {
     page.on("console", (m) => result.console.push(m.type() + ": " + m.text()));
     page.on("pageerror", (e) => result.console.push("pageerror: " + e.message));
     await page.goto(url, wait);
-    await ({ card: cardPage, estado: estadoPage, eval: evalPage, visit: visitPage }[scenario] || testPage)(page,
+    await ({ card: cardPage, eval: evalPage, visit: visitPage }[scenario] || testPage)(page,
                                                                                                       result);
   } catch (e) {
     result.error = String(e && e.message || e);

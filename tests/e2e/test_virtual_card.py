@@ -1,8 +1,7 @@
-"""The simulated Vexa card, through a real private pcscd and libpcsclite, checked against
-what does not share its code: the published ICAO Doc 9303 worked example byte for byte,
-Basic Access Control and secure-messaging answers checked by the test's own terminal
-(mrtd_terminal.py), and the layout of the files the plug-in reads. Its other switches
-(read styles, faults, PIN rules) are exercised by the plug-in's end-to-end tests."""
+"""The simulated Vexa card through a real pcscd, checked against what does not share its
+code: the ICAO Doc 9303 worked example byte for byte, and BAC and secure-messaging answers
+checked by the test's own terminal (mrtd_terminal.py). The ABI file and the other switches
+are read through the plug-in by its end-to-end tests."""
 import json
 from pathlib import Path
 
@@ -118,23 +117,6 @@ def test_icao_worked_example_byte_for_byte(pcscd, tmp_path):
     finally:
         pcscd.reset_card_settings()
         pcscd.restart_card(holder=CARD_DIR / "holder.json")
-
-
-def test_the_abi_file_holds_the_holders_values(card):
-    card.ok(b"\x00\xA4\x04\x00" + bytes([len(PKI_AID)]) + PKI_AID)
-    card.ok("00A4000002 3F00")
-    card.ok("00A4000002 FD01")
-    raw = card.ok("00B0000000")
-    # 01, the length, the count of tags, the tags, then each value as tag, length, bytes.
-    assert raw[0] == 0x01 and int.from_bytes(raw[1:3], "big") == len(raw) - 3
-    values, pos = {}, 4 + raw[3]
-    for _ in range(raw[3] // 2):
-        values[int.from_bytes(raw[pos:pos + 2], "big")] = raw[pos + 3:pos + 3 + raw[pos + 2]]
-        pos += 3 + raw[pos + 2]
-    for tag, key in {0x5F60: "cui", 0x5F61: "digito", 0x5F62: "primerAp", 0x5F63: "segundoAp", 0x5F64: "preNombres",
-                     0x5F6A: "genero", 0x5F21: "ubigeo", 0x5F22: "grupoVotacion"}.items():
-        assert values[tag] == HOLDER["abi"][key].encode("utf-8"), key
-    assert values[0x5F65] == "ÁNCASH".encode("utf-8")  # the extra, unknown object
 
 
 def test_bac_and_secure_reads_of_the_data_groups(card, pcscd):

@@ -38,14 +38,6 @@ TEST(DialogCommand, RefusesIncompleteOrUnknownArguments) {
     EXPECT_EQ(p.command->origin + " " + p.command->text, "https://a.gob --origin");
 }
 
-TEST(DialogCommand, ReadsThePinType) {
-    auto p = DialogCommand::parse({"pin", "--type", "sign"});
-    ASSERT_TRUE(p.command) << p.error;
-    EXPECT_EQ(p.command->kind, DialogCommand::Kind::pin);
-    EXPECT_EQ(p.command->pinType, PinType::sign);
-    EXPECT_EQ(DialogCommand::parse({"pin", "--type", "auth"}).command->pinType, PinType::auth);
-}
-
 TEST(DialogCommand, ReadsBrowserNamesAndSwitchesAndHonoursTheEndOfOptions) {
     auto p = DialogCommand::parse({"browser", "Firefox", "--title", "Probar Componente - Zelvo", "--secure", "Chromium",
                                    "--", "--hide-secure", "-x"});

@@ -46,12 +46,6 @@ TEST(PinForm, AConfirmationTooLongOrOnlyAPrefixIsRefused) {
     EXPECT_TRUE(v.accepted && !v.focus);
 }
 
-TEST(PinForm, AnswersBothPinsOneALineAndTitlesByType) {
-    EXPECT_EQ(PinForm::answer("1234", "5678").str(), "1234\n5678\n");
-    EXPECT_EQ(PinForm::title(PinType::auth), "Cambiar PIN de autenticación");
-    EXPECT_EQ(PinForm::title(PinType::sign), "Cambiar PIN de firma");
-}
-
 TEST(SecretString, KeepsItsTextAcrossGrowthAndMoves) {
     SecretString s;
     std::string expected;

@@ -13,7 +13,7 @@ import tavrel.zelvo.idesktopapplication.DesktopApplication;
  * calling thread unless said otherwise:
  * <ul>
  * <li>"informe": {"archive":[...],"code":"..."} as received by the loader;
- * <li>"propiedad:NAME", "entorno:NAME": a system property, an environment variable;
+ * <li>"propiedad:NAME": a system property;
  * <li>"argumentos": the JVM's options other than the class path, as a JSON list;
  * <li>"hilo": a new thread of its own sends "desde un hilo propio" and the bytes 1 2 3;
  * <li>"excepcion": throws from onMessage(String);
@@ -39,8 +39,6 @@ public final class ReportApplication extends Partial.UntilClosed implements Desk
             send("{\"archive\":" + list(Arrays.asList(archive)) + ",\"code\":" + string(code) + "}");
         } else if (message.startsWith("propiedad:")) {
             send(String.valueOf(System.getProperty(message.substring(10))));
-        } else if (message.startsWith("entorno:")) {
-            send(String.valueOf(System.getenv(message.substring(8))));
         } else if (message.equals("argumentos")) {
             List<String> options = ManagementFactory.getRuntimeMXBean().getInputArguments();
             send(list(options));
