@@ -1,13 +1,7 @@
-"""Pieces of the signing plug-in's end-to-end tests (and of its demo): a private copy
-of the installed plug-in folder (plug-in, config.ini, stand-in wrapper jar), a made
-Quillet jar and properties file in the launcher's HOME, a sample PDF, and one
-launcher in server mode hosting the plug-in.
-
-On Windows (ZELVO_TARGET=windows) the signer is tests/windows' stand-in javaw.exe,
-found through the search path given to the launcher, by the stand-in where.exe
-that takes the place of Wine's stub in the prefix's system folder; the
-properties file is in the prefix's user profile (Wine sets %USERPROFILE% itself)
-and the plug-in's files in its %LOCALAPPDATA%\\Zelvo\\signing."""
+"""The signing plug-in's test pieces (also for its demo): a private plug-in folder, a made
+Quillet jar and properties file, a sample PDF, and a launcher hosting the plug-in. On
+Windows the signer is tests/windows' javaw.exe, found by the stand-in where.exe put in
+place of Wine's stub; the files live in the prefix's user profile."""
 import datetime
 import json
 import re
@@ -69,8 +63,7 @@ def write_properties(home, text):
 
 
 def install_plugin(folder, config_ini=None):
-    """Copies the staged plug-in folder's three files into `folder` (on Windows the
-    wrapper jar is a made one: the stand-in javaw.exe reads no jar)."""
+    """The staged plug-in folder's three files in `folder` (Windows: a made wrapper jar)."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
     for name in (PLUGIN, "config.ini") + (() if WINDOWS else (WRAPPER_JAR,)):
@@ -92,14 +85,12 @@ def day_log(folder, name="quillet.plugin"):
 
 
 def search_path_env(folder):
-    """The launcher's environment for a search path that is `folder` alone (on
-    Windows `folder` before the system's folders, which Wine always puts there)."""
+    """A search path of `folder` alone (on Windows before the system's folders)."""
     return {"WINEPATH": host_path(folder)} if WINDOWS else {"PATH": str(folder)}
 
 
 def standin_java(folder):
-    """On Windows, a copy of the stand-in javaw.exe in `folder`; on Linux the system's
-    java serves (it runs the stand-in wrapper jar)."""
+    """On Windows a copy of the stand-in javaw.exe in `folder` (Linux: the system's java)."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
     if WINDOWS:
@@ -108,9 +99,7 @@ def standin_java(folder):
 
 
 def running_signers(pids):
-    """The signers still running of those whose process ids (as their system
-    numbers them) were seen; on Windows every javaw.exe still in the prefix,
-    what a never-ending stand-in started included."""
+    """The signers of `pids` still running; on Windows every javaw.exe in the prefix."""
     if WINDOWS:
         import windows_target
         return [(pid, name) for pid, name in windows_target.windows_processes() if name.lower() == JAVA]
@@ -118,10 +107,8 @@ def running_signers(pids):
 
 
 def read_only_prefix(folder):
-    """A command prefix that runs the program in a mount namespace of its own in
-    which `folder` is read-only, as an installed plug-in folder is for its user
-    (root may write anywhere, so the folder's mode alone cannot show it). The
-    prefix ends in exec: the process id is the program's."""
+    """A command prefix (ending in exec) that makes `folder` read-only in a mount namespace
+    of its own: root may write anywhere, so the folder's mode alone cannot show it."""
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
             'mount --bind -o ro "$0" "$0" && exec "$@"', str(folder)]
 
@@ -136,9 +123,7 @@ def read_only_available():
 
 
 def sanitizer_preload(library):
-    """LD_PRELOAD for a program not built with the sanitizers that loads an
-    ASan-built `library` (a JVM doing System.load): the sanitizer runtimes must
-    come first. Empty outside the sanitizer build."""
+    """LD_PRELOAD of the sanitizer runtimes for a JVM loading an ASan-built `library`."""
     if not SANITIZE:
         return {}
     done = subprocess.run(["ldd", str(library)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
@@ -148,12 +133,9 @@ def sanitizer_preload(library):
 
 
 class Signer(Launcher):
-    """A launcher in server mode hosting the signing plug-in from a private folder
-    (`plugin_dir`, or an installed one with `installed`). With `read_only` the
-    plug-in folder is read-only for the launcher and the plug-in works in
-    $XDG_STATE_HOME/zelvo/signing; on Windows it always works in the prefix's
-    %LOCALAPPDATA%\\Zelvo\\signing, and finds the stand-in javaw.exe in a folder
-    of the test's on the launcher's search path unless `env` gives another."""
+    """A launcher hosting the signing plug-in from a private (or `installed`) folder; with
+    `read_only` the plug-in works in $XDG_STATE_HOME/zelvo/signing (Windows: always in
+    %LOCALAPPDATA%\\Zelvo\\signing)."""
 
     def __init__(self, tmp_path, config_ini=None, properties=True, env=None, plugin_dir=None, installed=None,
                  registry=None, program="conlaunch", read_only=False):
@@ -182,16 +164,14 @@ class Signer(Launcher):
 
     @staticmethod
     def _windows_system():
-        """The stand-in where.exe in the prefix's system folder, and the environment
-        that makes Wine run it rather than its own stub."""
+        """The stand-in where.exe in system32, and the override that makes Wine run it."""
         import windows_target
         prefix = windows_target.session().prefix
         shutil.copy2(WINDOWS_STANDINS / "where.exe", prefix.path / "drive_c" / "windows" / "system32" / "where.exe")
         return {"WINEDLLOVERRIDES": prefix.env["WINEDLLOVERRIDES"] + ";where.exe=n"}
 
     def _windows_folders(self):
-        """The user's profile and work folder in the module's prefix; no properties
-        file of an earlier test stays there."""
+        """The profile and work folder in the prefix, without an earlier test's properties."""
         import windows_target
         wine = windows_target.session()
         self.home = wine.user_folder("Local").parent.parent
@@ -200,8 +180,7 @@ class Signer(Launcher):
         self.files_spelled = "C:\\users\\%s\\AppData\\Local\\Zelvo\\signing\\" % wine.user
 
     def exchange(self, *messages):
-        """Starts the run, sends the messages right after the handshake, reads until
-        the plug-in closes and checks that the run ends well; the replies."""
+        """The replies to `messages` in one run, which must end well."""
         self.serve(run_request("quillet"))
         replies, _ = session(self.port, *messages, timeout=WAIT * 3)
         self.ended()

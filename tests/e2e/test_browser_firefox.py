@@ -1,7 +1,5 @@
-"""Debian's Firefox ESR, headless, on a page of another site that connects through
-html/zelvo.js while the user takes 30 seconds to answer the consent window (a stand-in of
-zelvo-dialog). Firefox gives up on a WebSocket whose handshake is not answered within 20
-seconds (and keeps its connection open); the page keeps trying while the launcher listens,
+"""Firefox ESR, which gives up on a WebSocket handshake after 20 s, on another site's page
+using html/zelvo.js while the user takes 30 s in the consent window: the page keeps trying,
 and the answer, given for the site, admits the try that follows it."""
 import contextlib
 import http.server
@@ -13,7 +11,6 @@ import subprocess
 import threading
 import time
 import urllib.parse
-from pathlib import Path
 
 import pytest
 

@@ -1,10 +1,6 @@
-"""Reading the simulated card end to end: the real launcher hosting the card plug-in, a
-private pcscd with the simulated card and a real WebSocket client; and readers,
-cards and card answers that go wrong, each giving one clear JSON error reply while
-the launcher still ends cleanly. The same tests run the Windows build under Wine
-(ZELVO_TARGET=windows), whose WinSCard calls reach the same pcscd through the
-test-only bridge; there its replies are also compared byte for byte with the
-Linux build's (ZELVO_LINUX_STAGE, default build/stage)."""
+"""Reading the simulated card through the real launcher and card plug-in, and readers, cards
+and answers that go wrong, each one clear JSON error. Under ZELVO_TARGET=windows the replies
+are also compared byte for byte with the Linux build's (ZELVO_LINUX_STAGE)."""
 import base64
 import json
 import os

@@ -1,8 +1,6 @@
-"""The card page in headless Chromium, served by the launcher's own server in server mode:
-with the card plug-in against the simulated card behind a private pcscd, pressing "Leer
-tarjeta" shows the holder's names, dates and both images; with the echo plug-in giving a
-fixed reply, the page's own handling of partial and error replies. With
-ZELVO_UPDATE_SCREENSHOTS=1 the screenshot replaces docs/card-page.png."""
+"""The card page in headless Chromium: the holder and both images from the simulated card,
+and the page's handling of partial and error replies (ZELVO_UPDATE_SCREENSHOTS=1 refreshes
+docs/card-page.png)."""
 import json
 import os
 import shutil

@@ -1,9 +1,6 @@
-"""Changing a PIN end to end: the launcher hosting the card plug-in and the simulated
-card behind a private pcscd, with a scripted stand-in for the dialog program, and with
-the real zelvo-dialog on a private X display, typed by xdotool as a user does. The same
-tests run the Windows build under Wine (ZELVO_TARGET=windows): there the dialog is the
-Win32 zelvo-dialog.exe, and a message box is the launcher's own window, not the dialog
-program's."""
+"""Changing a PIN through the launcher, the card plug-in and the simulated card, with a
+scripted dialog stand-in and with the real zelvo-dialog typed by xdotool (on Windows the
+Win32 zelvo-dialog.exe, and message boxes are the launcher's own windows)."""
 import concurrent.futures
 import os
 import shutil

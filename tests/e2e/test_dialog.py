@@ -41,13 +41,7 @@ def test_what_the_user_does_comes_back(xdisplay, dialogs, args, actions, code, o
     if args[0] == "pin":  # kept above the others and out of the task bar
         state = xdisplay.window_property(window, "_NET_WM_STATE")
         assert "_NET_WM_STATE_ABOVE" in state and "_NET_WM_STATE_SKIP_TASKBAR" in state, state
-    for action in actions:
-        if action == "close":
-            xdisplay.close_window(window)
-        elif action.isdigit():
-            xdisplay.type(action)
-        else:
-            xdisplay.key(action)
+    xdisplay.act(window, actions)
     got, text, err = dialog.finish()
     assert (got, text) == (code, out), err
     assert "CRITICAL" not in err and "WARNING" not in err, err

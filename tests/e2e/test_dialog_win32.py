@@ -1,7 +1,5 @@
-"""zelvo-dialog.exe, the Windows dialog program, under Wine on a private X display,
-driven by xdotool as a user would: the same arguments and answers as the GTK
-program. Skipped when the Windows build (ZELVO_WINDOWS_STAGE, default
-build-windows-x64/stage) or Wine is absent."""
+"""zelvo-dialog.exe under Wine on a private X display, driven by xdotool: the same
+arguments and answers as the GTK program (ZELVO_WINDOWS_STAGE names the build)."""
 import os
 import shutil
 import subprocess
@@ -28,10 +26,8 @@ class Desk:
         self.display, self.prefix = display, prefix
 
     def open(self, title_regex):
-        """The dialog's window once it is shown, holding the keyboard. Without a
-        window manager nobody hands the keyboard to a Wine window: it is offered
-        here as a window manager would, and the dialog itself decides which of
-        its controls gets the keys."""
+        """The dialog's window once shown, offered the keyboard as a window manager would
+        (none hands it to a Wine window here)."""
         window = self.display.wait_window(title_regex)
         self.focus(window)
         return window
@@ -39,15 +35,6 @@ class Desk:
     def focus(self, window):
         self.display.offer_focus(window)
         self.display.wait_focus(window)
-
-    def act(self, window, actions):
-        for action in actions:
-            if action == "close":
-                self.display.close_window(window)  # what a window manager sends for the frame's close box
-            elif action.isdigit():
-                self.display.type(action)
-            else:
-                self.display.key(action)
 
 
 @pytest.fixture(scope="module")
@@ -100,7 +87,7 @@ def test_the_site_asking_is_shown_whole_and_can_be_copied(desk, dialogs):
 def test_each_way_out_of_the_consent_window_gives_its_answer(desk, dialogs, actions, answer):
     dialog = dialogs(*CONSENT)
     window = desk.open(TITLES["consent"])
-    desk.act(window, actions)
+    desk.display.act(window, actions)
     code, out, err = dialog.finish()
     assert (code, out) == answer, err
 
@@ -138,7 +125,7 @@ def test_what_the_user_does_comes_back(desk, dialogs, args, actions, code, out):
     if args[0] == "pin":  # kept above the others and out of the task bar
         state = desk.display.window_property(window, "_NET_WM_STATE")
         assert "_NET_WM_STATE_ABOVE" in state and "_NET_WM_STATE_SKIP_TASKBAR" in state, state
-    desk.act(window, actions)
+    desk.display.act(window, actions)
     got, text, err = dialog.finish_bytes()
     assert (got, text) == (code, out.encode()), err
     assert b"navegador no ofrecido" in err or "Uno\nDos" not in args

@@ -1,8 +1,5 @@
-"""The installed folder: `cmake --install` of this build into a temporary
-prefix, its layout, the registry file and desktop entry it writes, the
-installed conlaunch serving a test request with the example configuration as it
-stands and signing from the read-only plug-in folder, and tools/register.py
-registering it for a user."""
+"""`cmake --install` into a temporary prefix: its layout, registry file and desktop entry,
+the installed conlaunch serving and signing from the read-only folder, and tools/register.py."""
 import base64
 import json
 import os

@@ -1,7 +1,5 @@
-"""The self-check ("check/"), publish ("set/") and test ("test/") modes through the
-real conlaunch: message boxes and the browser list through a scripted dialog
-program, stand-in browsers that record their arguments, and headless Chromium
-running the test page. No shell is involved."""
+"""The self-check, publish and test modes through the real conlaunch, with a scripted dialog
+program, stand-in browsers that record their arguments, and headless Chromium."""
 import base64
 import hashlib
 import json

@@ -1,11 +1,7 @@
-"""The Windows Installer packages (packaging/windows, `./dev windows package`)
-under wine64, in a Wine prefix of this module's own with no display (a message
-box then only writes its line on standard error): what an installation writes
-(files, the applications' registry values, the zelvo: protocol, the guide's
-Start-menu entry), the installed launcher answering the self-check and started
-through the registered protocol from a folder without configuration, the
-administrator's sites, an upgrade and a refused downgrade, the removal, signing,
-and the x86 package's tables (32-bit code cannot run here)."""
+"""The Windows Installer packages under wine64 in a prefix of the module's own without a
+display: what an installation writes, the installed launcher through the zelvo: protocol,
+the administrator's sites, upgrade, refused downgrade, removal, signing, and the x86
+package's tables (32-bit code cannot run here)."""
 import getpass
 import os
 import re
@@ -17,7 +13,7 @@ from pathlib import Path
 import pytest
 
 from wine import WinePrefix
-from zelvo_harness import ROOT, WAIT, b64json, free_port, host_path, talk, wait_for, wait_listening, windows_only
+from zelvo_harness import ROOT, b64json, free_port, host_path, talk, wait_for, wait_listening, windows_only
 
 pytestmark = windows_only("the Windows Installer packages")
 

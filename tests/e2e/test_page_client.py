@@ -1,10 +1,6 @@
-"""The page client html/zelvo.js in headless Chromium on another site's page, against real
-launchers (test mode's echo application, or the echo plug-in behind the consent window's
-stand-in): it connects, sends and receives; it asks for the test application with verb
-"test"; it tells a launcher that refuses the page (busy with another connection, or its user
-said no and it ended) apart from one that never started, and says so to the page after 2 s
-without a launcher; it builds the zelvo: URL as the launcher reads it and names bad
-requests in Spanish."""
+"""html/zelvo.js in headless Chromium on another site's page against real launchers: it
+connects, sends and receives, asks for the test application, tells a refusing launcher from
+one that never started, builds the zelvo: URL and names bad requests in Spanish."""
 import base64
 import json
 import re

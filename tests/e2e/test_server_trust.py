@@ -3,15 +3,12 @@ Host names (DNS rebinding), connections of other local users, TLS
 renegotiation; and the headers of its static answers."""
 import os
 import shutil
-import socket
 import subprocess
 
 import pytest
 
-from zelvo_harness import BUILD, WAIT, free_port, linux_only, request, wait_listening, write_registry
-
-UPGRADE = ("Upgrade: websocket", "Connection: Upgrade", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
-           "Sec-WebSocket-Version: 13", "Origin: http://localhost")
+from zelvo_harness import (WAIT, free_port, http_get, linux_only, make_certificate, raw_upgrade, request,
+                           run_request, wait_listening)
 
 
 def echo(launcher_factory, port):
@@ -19,21 +16,6 @@ def echo(launcher_factory, port):
     launcher.start(request("test/", {"openbrowser": "0"}))
     assert wait_listening(port, launcher.proc)
     return launcher
-
-
-def ask(port, target="/test.html", host=None, extra=()):
-    """(status, {header: value}, body) of one request, read until the server closes."""
-    lines = ["GET %s HTTP/1.1" % target, "Host: " + (host or "localhost:%d" % port), *extra]
-    with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as s:
-        s.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
-        data = b""
-        while chunk := s.recv(65536):
-            data += chunk
-            if b" 101 " in data.split(b"\r\n")[0] and b"\r\n\r\n" in data:
-                break
-    head, _, body = data.partition(b"\r\n\r\n")
-    first, *fields = head.decode("latin-1").split("\r\n")
-    return int(first.split(" ")[1]), {k.lower(): v.strip() for k, _, v in (f.partition(":") for f in fields)}, body
 
 
 @pytest.mark.parametrize("host, upgrade, status", [
@@ -45,20 +27,21 @@ def ask(port, target="/test.html", host=None, extra=()):
 def test_only_loopback_names_are_served(launcher_factory, host, upgrade, status):
     port = free_port()
     launcher = echo(launcher_factory, port)
-    got, headers, body = ask(port, "/" if upgrade else "/test.html", host.format(port=port), UPGRADE if upgrade else ())
+    host = host.format(port=port)
+    got, headers, body = raw_upgrade(port, host=host) if upgrade else http_get(port, "/test.html", host=host)
     assert got == status
     if status == 403:
         assert headers["connection"] == "forbidden" and headers["content-length"] == "0" and body == b""
         launcher.terminate()
         assert launcher.wait()[0] == 0
-        assert "Se rechaza una petición dirigida a \"%s\"" % host.format(port=port) in launcher.log_text()
+        assert "Se rechaza una petición dirigida a \"%s\"" % host in launcher.log_text()
 
 
 def test_static_answers_are_not_sniffed_cached_or_let_do_more_than_the_pages_need(launcher_factory):
     port = free_port()
     echo(launcher_factory, port)
     for target, status in (("/test.html", 200), ("/no-existe", 404), ("/", 200)):
-        got, headers, _ = ask(port, target)
+        got, headers, _ = http_get(port, target)
         assert got == status
         assert headers["x-content-type-options"] == "nosniff"
         assert headers["cache-control"] == "no-store"
@@ -93,19 +76,9 @@ def test_another_local_users_connection_is_closed_at_once(launcher_factory):
     assert "Se cierra una conexión de otro usuario del equipo (uid %d)" % 65534 in launcher.log_text()
 
 
-def test_tls_renegotiation_asked_by_the_client_is_refused(launcher_factory, tmp_path):
-    # One file with the certificate and its key.
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(tmp_path / "key.pem"),
-                    "-out", str(tmp_path / "cert.pem"), "-days", "2", "-subj", "/CN=localhost"], check=True,
-                   capture_output=True)
-    (tmp_path / "server.pem").write_bytes((tmp_path / "cert.pem").read_bytes() + (tmp_path / "key.pem").read_bytes())
-    port = free_port()
-    registry = write_registry(tmp_path / "echo.reg", {"SOFTWARE\\Zelvo\\echo": {
-        "RuntimeLib": str(BUILD / "tests" / "fixtures" / "echo-plugin.so")}})
-    launcher = launcher_factory({"port": str(port), "idletimeout": "0", "basekey": "SOFTWARE\\Zelvo\\",
-                                 "ssl": {"enabled": "1", "certpath": str(tmp_path / "server.pem")}}, registry=registry)
-    launcher.start(request("run/", {"type": "windows", "name": "echo", "use_ssl": "1"}))
-    assert wait_listening(port, launcher.proc)
+def test_tls_renegotiation_asked_by_the_client_is_refused(serve, tmp_path):
+    pem, _ = make_certificate(tmp_path)
+    port = serve(run_request(use_ssl="1"), plugin="echo-plugin.so", ssl={"enabled": "1", "certpath": str(pem)}).port
     # s_client renegotiates on a line holding just "R".
     client = subprocess.run(["openssl", "s_client", "-connect", "127.0.0.1:%d" % port, "-tls1_2", "-servername",
                              "localhost"], input="R\n", capture_output=True, text=True, timeout=WAIT)

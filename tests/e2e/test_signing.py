@@ -1,12 +1,6 @@
-"""The signing plug-in through the real launcher, the real plug-in and a real
-java child running the stand-in wrapper, with a real WebSocket client; and the
-plug-in's Java native method from a real JVM (the probe loads the plug-in with
-System.load and calls tavrel.quillet.QuilletWrapper.getQuilletJar, which answers
-through setPath or raises a Java exception).
-
-The same tests run the Windows build under wine64 (ZELVO_TARGET=windows), where
-the signer is the stand-in javaw.exe of tests/windows/signer (signing_support).
-No Windows Java runtime can be had here: the native method is tested on Linux."""
+"""The signing plug-in through the real launcher and a real java child running the stand-in
+wrapper (on Windows the stand-in javaw.exe); and its Java native method from a real JVM
+(Linux only: no Windows Java runtime can be had here)."""
 import asyncio
 import base64
 import hashlib
@@ -255,10 +249,8 @@ def test_from_a_read_only_folder_the_log_goes_to_the_users_state_folder(jni, tmp
 @pytest.mark.parametrize("how, reply", [("time limit", "El proceso de firma no terminó a tiempo."),
                                         ("stop signal", None), ("page closes", None)])
 def test_a_signer_that_never_ends_is_ended_with_the_run(signer_factory, how, reply):
-    """The page is told of a time limit; the launcher stops as asked within about
-    6 seconds; the signer is gone and no file of the run is left. On Windows the
-    stand-in has started a child of its own, which is gone too (no javaw.exe is
-    left in Wine's process list)."""
+    """The page is told of a time limit, a stop ends the launcher within seconds; the signer
+    and (Windows) its own child are gone and no file of the run is left."""
     s = signer_factory(config_ini="[config]\nsigningTimeoutSeconds=2\n" if reply else None)
     s.serve(run_request("quillet"))
     pids, asked, seen = [], [], []  # the hanging stand-in writes its process id on standard error

@@ -1,8 +1,6 @@
-"""Which pages reach the hosted application: the launcher's own pages and the
-listed sites at once, other sites after the user allows them in the consent
-window (here a stand-in of zelvo-dialog), remembered when the user asks. One
-question a run: a refusal ends the run, the answer holds for the site (not for
-one connection), and the window says what the installer wrote."""
+"""Which pages reach the hosted application: own pages and listed sites at once, others
+after the user allows them in the consent window (a stand-in), remembered when asked; one
+question a run, the answer holding for the site."""
 import asyncio
 import json
 import os

@@ -1,13 +1,7 @@
-"""The launcher in server mode hosting the card plug-in against the simulated card, for the
-card tests, the card demo and the card benchmark: a private working folder (configuration,
-registry file, HOME, runtime and state folders), PCSCLITE_CSOCK_NAME of a private pcscd, and
-a WebSocket client that sends one command and returns the JSON reply. Stopped by its id.
-
-On Windows (ZELVO_TARGET=windows) the launcher runs under wine64 and reaches the same pcscd
-through the test-only WinSCard bridge, put in the session's Wine prefix.
-
-Run as a program, it gives one raw reply of a build (the other system's, for comparisons):
-    vexa_bridge.py SOCKET FOLDER COMMAND   (ZELVO_TARGET and ZELVO_STAGE choose the build)"""
+"""A launcher hosting the card plug-in against a private pcscd (Windows: through the
+test-only WinSCard bridge), for the card tests, demo and benchmark. As a program,
+`vexa_bridge.py SOCKET FOLDER COMMAND` prints one raw reply of the build that
+ZELVO_TARGET and ZELVO_STAGE choose (the other system's, for comparisons)."""
 import contextlib
 import json
 import sys
@@ -32,9 +26,8 @@ def missing_parts(stage):
 
 
 def card_environment(socket):
-    """What a launcher needs to reach the pcscd listening on `socket`. On Windows: the
-    WinSCard bridge of the Windows build, installed in the session's prefix (a test is
-    skipped when that build has none)."""
+    """A launcher's environment to reach the pcscd on `socket` (Windows: the bridge, installed
+    in the session's prefix; skipped without it)."""
     if not WINDOWS:
         return {"PCSCLITE_CSOCK_NAME": str(socket)}
     import pytest
@@ -98,8 +91,7 @@ class VexaBridge(Launcher):
         return "".join(p.read_text(encoding="utf-8", errors="replace") for p in sorted(folder.glob("*.log")))
 
     def boxes_closed(self):
-        """While the block runs, the launcher's message boxes are closed as they come
-        (Windows: a plug-in's box is a window of the launcher, which waits on it)."""
+        """On Windows, closes the launcher's message boxes while the block runs."""
         if not WINDOWS:
             return contextlib.nullcontext()
         import windows_target
@@ -111,8 +103,7 @@ class VexaBridge(Launcher):
 
 
 class CardRuns:
-    """Each call sends one command to the card plug-in, loaded afresh by a launcher
-    run of its own, and checks that the run ends well; the JSON reply."""
+    """Each call: one command in a launcher run of its own, which must end well; the JSON reply."""
 
     def __init__(self, folder, pcscd, env=None):
         self.folder, self.pcscd, self.env, self.runs = folder, pcscd, env, []

@@ -1,17 +1,9 @@
-"""The Windows side of the end-to-end harness (ZELVO_TARGET=windows): the same
-tests start the x86-64 Windows build under wine64 instead of the Linux build.
-
-Each test module gets one session, made when its first launcher starts: a
-private X display (Xvfb: the launcher's hidden stop window and its message boxes
-are real windows, as on Windows, so that "taskkill /pid" reaches it and a box
-can be found and closed) and a Wine prefix with its own persistent server. Tests
-in a module run one after another; between launchers the harness puts back the
-machine's state a Linux run has per launcher anyway: the registry keys the tests
-write, and the user's Zelvo folders (logs, remembered decisions).
-
-A launcher's message boxes are closed as they appear (the launcher waits on
-them as a user's would); their captions are kept in `launcher.boxes` and the
-text, as on Linux, is the "caption: text" line on its standard error."""
+"""ZELVO_TARGET=windows: the same tests start the x86-64 Windows build under wine64.
+Each module gets one session when its first launcher starts: an Xvfb display (so that
+"taskkill /pid" reaches the hidden stop window and message boxes can be closed) and a
+Wine prefix. Before each launcher the registry keys and the user's Zelvo folders are put
+back as a Linux run has them. Message boxes are closed as they appear, their captions
+kept in `launcher.boxes`."""
 import contextlib
 import getpass
 import re
@@ -60,9 +52,8 @@ class WindowsSession:
         return self.profile() / "AppData" / kind
 
     def reset_user_state(self, settings=True):
-        """What a Linux launcher has of its own: the logs and work files (its HOME and
-        XDG_STATE_HOME are in its folder), and, with `settings`, the remembered
-        decisions (which the launchers of one test may share on Linux too)."""
+        """Logs and work files, and with `settings` the remembered decisions, as a Linux
+        launcher has them in its own folder."""
         shutil.rmtree(self.user_folder("Local") / "Zelvo", ignore_errors=True)
         # The card plug-in's logs.
         shutil.rmtree(self.profile() / ".vexatools", ignore_errors=True)
@@ -70,8 +61,7 @@ class WindowsSession:
             shutil.rmtree(self.user_folder("Roaming") / "Zelvo", ignore_errors=True)
 
     def import_registry(self, reg_file, folder):
-        """Puts the test's registry file (write_registry) in place of what earlier
-        tests wrote. regedit reads version 5 files as UTF-16."""
+        """The test's registry file in place of earlier tests' keys (regedit reads UTF-16)."""
         text = ["Windows Registry Editor Version 5.00", ""]
         text += ["[-HKEY_LOCAL_MACHINE\\%s]" % key for key in OWN_KEYS] + [""]
         if reg_file is not None and Path(reg_file).exists():
@@ -147,9 +137,8 @@ def close_boxes(launcher):
 
 @contextlib.contextmanager
 def closing_boxes(launcher):
-    """Closes the launcher's message boxes while the block runs: for a page that
-    waits on an answer which comes only once a box is gone (a plug-in's boxes are
-    shown in the launcher's process)."""
+    """Closes the launcher's message boxes while the block runs (a plug-in's answer may
+    wait on one)."""
     done = threading.Event()
 
     def close():
@@ -165,8 +154,7 @@ def closing_boxes(launcher):
 
 
 def wait(launcher, timeout=WAIT):
-    """As Launcher.wait: answers the closing prompt, closes message boxes while
-    the launcher runs; (exit code, stdout, stderr) at its end."""
+    """As Launcher.wait, closing message boxes while the launcher runs."""
     try:
         launcher.proc.stdin.write(b"\n")
         launcher.proc.stdin.flush()
@@ -199,9 +187,8 @@ def windows_pid(launcher, timeout=WAIT):
 
 
 def terminate(launcher):
-    """taskkill /pid N without /f: the close message to the launcher's top-level windows.
-    Asked again while taskkill finds no window of the process (Wine makes a new
-    process's windows known to the others a little later) and it still runs."""
+    """taskkill /pid N without /f, asked again while it finds no window yet (Wine makes a
+    new process's windows known a little later)."""
     pid = str(windows_pid(launcher))
     end = time.monotonic() + WAIT
     while True:
@@ -213,8 +200,7 @@ def terminate(launcher):
 
 
 def windows_processes():
-    """(process id, program file name) of every program running in the session's
-    prefix, from winedbg's process list (Wine 8.0's tasklist is a stub)."""
+    """(pid, program) of every program in the prefix, from winedbg (Wine 8.0's tasklist is a stub)."""
     done = session().prefix.run("winedbg", "--command", "info proc")
     rows = []
     for line in done.stdout.decode("utf-8", "replace").splitlines()[1:]:

@@ -1,22 +1,7 @@
-"""Windows programs under Wine for the end-to-end tests.
-
-A WinePrefix is a Wine installation of the tests' own (a session's or a module's),
-made in a folder of their temporary area, with a wine server that lives as long
-as it does:
-
-    with WinePrefix(tmp / "wine", env=display.env) as wine:
-        done = wine.run(exe, "--option", env={"NAME": "value"}, cwd=tmp)
-        program = wine.launch(exe, "argument")  # runs on while the test acts
-        code, out, err = program.finish()
-
-Only the 64-bit loader is used (wine64): 32-bit Windows code cannot run on these
-machines. The server is started first and kept up (`wineserver -p`) so that what
-one program writes (the registry, files) is there for the next one at once, and
-one trivial program has run before any result is read. Without a window manager
-Wine draws the windows' frames itself ("Decorated"="N"), so a dialog shows its
-title bar and close box under Xvfb as on Windows. Every process started here is
-stopped by its pid; the server by `wineserver -k` of this prefix, then by its pid.
-"""
+"""Windows programs under wine64 (32-bit code cannot run on these machines) in a
+WinePrefix of the tests' own, whose persistent server is started first so that what
+one program writes (registry, files) is there for the next at once. Every process
+started here is stopped by its pid; the server by `wineserver -k`, then by its pid."""
 import os
 import subprocess
 import time
@@ -44,10 +29,8 @@ class WineError(RuntimeError):
 
 
 class WinePrefix:
-    """A Wine prefix in `path` (made if absent) with its own persistent server.
-    `env` is the environment every program gets; `run` and `launch` add to it.
-    Its DISPLAY is the prefix's for good: Wine's desktop process, started with
-    the prefix, draws every window of its programs there."""
+    """A Wine prefix in `path` with its own server; `env` is every program's environment
+    (its DISPLAY is the prefix's for good: Wine's desktop process draws every window)."""
 
     def __init__(self, path, env=None):
         self.path = Path(path)
@@ -83,6 +66,8 @@ class WinePrefix:
             # With the display the programs will use: the desktop process started
             # here serves them all, and one started without a display can show no window.
             self._check(self.run("wineboot", "-i", timeout=SETUP_WAIT), "wineboot -i")
+            # Without a window manager Wine draws the frames itself: a dialog shows its
+            # title bar and close box under Xvfb as on Windows.
             self.set_registry("HKCU\\Software\\Wine\\X11 Driver", "Decorated", "N")
             # A program that crashes is ended, with Wine's line about it on its standard
             # error, instead of waiting behind Wine's crash dialog.
@@ -94,8 +79,8 @@ class WinePrefix:
         return self
 
     def _server_ready(self):
-        """True once the prefix's server listens. Upstream Wine keeps its socket under
-        /tmp/.wine-<uid>; Debian's under a random /tmp folder named in <prefix>/wineserver."""
+        """Whether the server listens: upstream's socket is under /tmp/.wine-<uid>, Debian's
+        under a random /tmp folder named in <prefix>/wineserver."""
         try:
             st = os.stat(self.path)
         except OSError:
@@ -137,13 +122,11 @@ class WinePrefix:
         return dict(self.env, **(env or {}))
 
     def command(self, program, *args):
-        """The Unix command line that runs `program` (a Unix path to an .exe, or
-        the name of one of Wine's own programs) with `args`."""
+        """The Unix command line running `program` (an .exe's path or a Wine program's name)."""
         return [str(WINE64), str(program), *map(str, args)]
 
     def run(self, program, *args, env=None, cwd=None, timeout=WAIT):
-        """Runs a program to its end: a CompletedProcess with its exit code and
-        its standard output and error as bytes (exactly as written: no CR removed)."""
+        """Runs a program to its end; a CompletedProcess (output as bytes, CRs kept)."""
         started = self.launch(program, *args, env=env, cwd=cwd)
         try:
             code, out, err = started.finish_bytes(timeout)
@@ -152,8 +135,7 @@ class WinePrefix:
         return subprocess.CompletedProcess(started.proc.args, code, out, err)
 
     def launch(self, program, *args, env=None, cwd=None):
-        """Starts a program and returns at once: a zelvo_harness.Program to act on
-        and finish (its pid is the Unix process that runs the Windows program)."""
+        """Starts a program; a zelvo_harness.Program to act on and finish."""
         return Program(self.command(program, *args), self.environment(env), cwd)
 
     def set_registry(self, key, name, data, kind="REG_SZ"):

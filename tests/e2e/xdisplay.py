@@ -92,6 +92,16 @@ class XDisplay:
         if text:
             self.xdotool("type", "--delay", "40", text)
 
+    def act(self, window, actions):
+        """What the user does: keys, digits typed, or "close" from the window's frame."""
+        for action in actions:
+            if action == "close":
+                self.close_window(window)
+            elif action.isdigit():
+                self.type(action)
+            else:
+                self.key(action)
+
     def geometry(self, window):
         out = self.xdotool("getwindowgeometry", str(window))
         x, y = map(int, re.search(r"Position: (\d+),(\d+)", out).groups())

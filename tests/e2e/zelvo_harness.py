@@ -1,9 +1,6 @@
-"""Shared pieces of the end-to-end tests: the staged build, a launcher run in a
-private working directory with its own configuration, registry and lock folder,
-the requests a page makes, WebSocket and raw HTTP clients, a self-signed
-certificate, scripted stand-ins for the dialog program and a browser, and
-headless Chromium driving a page. Every process started here is stopped by its
-process id."""
+"""Shared pieces of the end-to-end tests: launchers in private folders, the requests a page
+makes, WebSocket and raw HTTP clients, stand-ins for the dialog program and browsers, and
+headless Chromium. Every process started here is stopped by its process id."""
 import asyncio
 import base64
 import contextlib
@@ -66,8 +63,7 @@ def wait_for(predicate, timeout=WAIT, step=0.05):
 
 
 def stop_process(proc, gently=False):
-    """Stops a process we started, by its pid; gently: SIGTERM first (Xvfb then
-    removes its lock file and socket)."""
+    """Stops a process we started, by its pid; gently: SIGTERM first (for Xvfb's lock)."""
     if proc is None or proc.poll() is not None:
         return
     if gently:
@@ -85,10 +81,8 @@ def stop_process(proc, gently=False):
 
 
 class Program:
-    """A program that runs on while the test acts on it (a dialog, say), its
-    standard output and error collected when it ends. What it wrote is read as it
-    comes and the reading stops when the program ends: a descendant that lives on
-    with the same pipes (Wine's own services do) cannot hold the test up."""
+    """A program that runs on while the test acts on it; its output is read until it ends,
+    so that a descendant holding the same pipes (Wine's services) cannot hold the test up."""
 
     def __init__(self, argv, env, cwd=None):
         self.proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -150,16 +144,14 @@ def wait_listening(port, proc=None, timeout=WAIT, address="127.0.0.1"):
 
 
 def host_path(path):
-    """A file name as the program under test spells it: on Windows the Z: drive
-    through which Wine shows the Linux file system."""
+    """A file name as the program under test spells it (Windows: Wine's Z: drive)."""
     if not WINDOWS:
         return str(path)
     return "Z:" + str(Path(path).absolute()).replace("/", "\\")
 
 
 def process_alive(pid):
-    """Whether the process with this id (a stand-in's record) still runs: on
-    Windows a Windows process id in the module's Wine prefix."""
+    """Whether a process (on Windows: a Windows process id in the prefix) still runs."""
     if WINDOWS:
         import windows_target
         return any(p == pid for p, _ in windows_target.windows_processes())
@@ -171,9 +163,8 @@ def process_alive(pid):
 
 
 def assert_box(launcher, dialog, err, icon, title, text):
-    """The launcher showed this message box: on Linux through the dialog program
-    (`dialog`, a StandIn), on Windows with its own MessageBoxW (whose caption the
-    harness kept when it closed it); on both the "caption: text" line on stderr."""
+    """The launcher showed this box: the "caption: text" line on stderr, and the dialog
+    program's call (Linux) or the MessageBoxW the harness closed (Windows)."""
     assert "%s: %s" % (title, text) in err, err
     if WINDOWS:
         assert title in launcher.boxes, launcher.boxes
@@ -193,10 +184,8 @@ def windows_only(reason):
 
 
 def write_registry(path, keys):
-    """keys: {"SOFTWARE\\Zelvo\\echo": {"RuntimeLib": "/x.so"}} -> a .reg file, the
-    machine's registry for a Launcher given it (on Windows imported into the
-    prefix in place of the keys earlier tests wrote). A value that is a Path is
-    written as the program under test spells it (host_path)."""
+    """{key: {name: value}} -> a .reg file, the registry of a Launcher given it (on Windows
+    imported into the prefix); a Path value is written as host_path spells it."""
     lines = ["Windows Registry Editor Version 5.00", ""]
     for key, values in keys.items():
         lines.append("[HKEY_LOCAL_MACHINE\\%s]" % key)
@@ -210,8 +199,7 @@ def write_registry(path, keys):
 
 
 def escaped(text):
-    """Text as a log record quotes it: one line, control characters and the backslash
-    escaped, other characters as they are."""
+    """Text as a log record quotes it: control characters and the backslash escaped."""
     out = []
     for ch in text:
         code = ord(ch)
@@ -257,9 +245,8 @@ def echo_request(**fields):
 
 
 class Launcher:
-    """One launcher process in its own working directory. `prefix` words go before
-    the program (a command that execs it); with `to_files` its console output goes
-    to stdout.txt and stderr.txt there, for runs whose output nobody reads meanwhile."""
+    """One launcher in its own working directory; `prefix`: a command that execs it;
+    `to_files`: its console output goes to stdout.txt and stderr.txt there."""
 
     def __init__(self, workdir, config=None, registry=None, program="conlaunch", env=None, prefix=(),
                  to_files=False):
@@ -295,9 +282,6 @@ class Launcher:
         # What the test itself asked for, for the Windows side (which starts from Wine's environment).
         self.extra_env = dict(env or {})
 
-    def start(self, argument, *extra):
-        return self.start_argv(argument, *extra)
-
     def start_argv(self, *words):
         """Starts the program with exactly these arguments (also none)."""
         if WINDOWS:
@@ -315,6 +299,8 @@ class Launcher:
                 err.close()
         return self
 
+    start = start_argv
+
     def serve(self, argument):
         """Starts the program and waits until it listens on its configured port."""
         self.start_argv(argument)
@@ -324,13 +310,11 @@ class Launcher:
         return self
 
     def run_argv(self, *words, timeout=WAIT):
-        """As run, with exactly these arguments (also none)."""
+        """Runs to the end with exactly these arguments; answers the closing prompt."""
         self.start_argv(*words)
         return self.wait(timeout)
 
-    def run(self, argument, *extra, timeout=WAIT):
-        """Runs to the end; answers the console build's closing prompt."""
-        return self.run_argv(argument, *extra, timeout=timeout)
+    run = run_argv
 
     def write_config(self, config):
         """Replaces application.config (a dict as JSON, or text as it stands)."""
@@ -362,8 +346,7 @@ class Launcher:
         return "".join(p.read_text(encoding="utf-8", errors="replace") for p in sorted(self.logdir.glob("*.log")))
 
     def terminate(self):
-        """Asks the launcher to stop as the system would: SIGTERM here, "taskkill
-        /pid" (the close message to its windows) on Windows."""
+        """SIGTERM, or on Windows "taskkill /pid" (the close message to its windows)."""
         if WINDOWS:
             import windows_target
             return windows_target.terminate(self)
@@ -425,8 +408,7 @@ async def _exchange(port, messages, replies, kw):
 
 
 def talk(port, *messages, replies=None, timeout=WAIT, **kw):
-    """Sends the messages, reads `replies` answers (default: one per message) and
-    leaves; the answers."""
+    """The first `replies` answers (default: one per message) to the messages."""
     return run_async(_exchange(port, messages, len(messages) if replies is None else replies, kw), timeout)[0]
 
 
@@ -436,8 +418,7 @@ def session(port, *messages, timeout=WAIT, **kw):
 
 
 def stopped_while_talking(launcher, message):
-    """Sends `message` and reads its answer, then sends the launcher SIGTERM while the
-    page is connected; (the answer, the close code the page then got)."""
+    """(answer to `message`, close code the page got when the launcher was then stopped)."""
     async def page():
         async with connect(launcher.port) as ws:
             await ws.send(message)
@@ -463,8 +444,7 @@ def read_all(sock):
 
 
 def raw_http(port, data, timeout=WAIT, half_close=False, address="127.0.0.1"):
-    """Sends bytes as they stand and reads until the server closes; the whole
-    answer. half_close: the client says it has nothing more to send."""
+    """The whole answer to `data`, read until the server closes (half_close: shut our side)."""
     with socket.create_connection((address, port), timeout=timeout) as s:
         try:
             s.sendall(data)
@@ -488,23 +468,22 @@ def parse_answer(data):
     return status, headers, body
 
 
-def http_get(port, target, method="GET", headers=()):
-    lines = ["%s %s HTTP/1.1" % (method, target), "Host: localhost:%d" % port, *headers]
+def http_get(port, target, method="GET", headers=(), host=None):
+    lines = ["%s %s HTTP/1.1" % (method, target), "Host: " + (host or "localhost:%d" % port), *headers]
     return parse_answer(raw_http(port, ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")))
 
 
-def upgrade_head(port, extra=("Origin: " + ORIGIN,)):
-    lines = ["GET / HTTP/1.1", "Host: localhost:%d" % port, "Upgrade: websocket", "Connection: Upgrade",
+def upgrade_head(port, extra=("Origin: " + ORIGIN,), host=None):
+    lines = ["GET / HTTP/1.1", "Host: " + (host or "localhost:%d" % port), "Upgrade: websocket", "Connection: Upgrade",
              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==", "Sec-WebSocket-Version: 13", *extra]
     return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
 
 
-def raw_upgrade(port, extra=("Origin: " + ORIGIN,), timeout=WAIT):
+def raw_upgrade(port, extra=("Origin: " + ORIGIN,), timeout=WAIT, host=None):
     """An upgrade request with the given extra header lines; the answer as parsed.
-    An accepted socket is closed at once (the page went away); after a refusal
-    the server must close the connection itself."""
+    An accepted socket is closed at once; after a refusal the server closes it."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(upgrade_head(port, extra))
+        s.sendall(upgrade_head(port, extra, host))
         data = b""
         while b"\r\n\r\n" not in data:
             chunk = s.recv(4096)
@@ -570,8 +549,7 @@ class RawSocket:
 
 
 def make_certificate(folder, password=None):
-    """One PEM file holding a self-signed certificate for localhost and its key
-    (encrypted when a password is given); (that file, the certificate alone)."""
+    """(PEM of a self-signed localhost certificate and its key, maybe encrypted; the certificate)."""
     folder = Path(folder)
     key, cert, pem = folder / "key.pem", folder / "cert.pem", folder / "server.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(key),
@@ -618,12 +596,9 @@ for line in lines:
 
 
 class StandIn:
-    """A scripted program at `path` (for ZELVO_DIALOG, a browser command or
-    xdg-open): `answer(kind, code, out, delay)` sets what it answers when its first
-    argument is `kind` (after `delay` seconds; None: never); `calls()` gives the
-    argument lists it was started with, `records()` the whole records. On Windows
-    it is tests/windows' standin.exe copied to `path`.exe, unless `linux` asks for
-    a Linux program there too (what Wine hands a URL to: its browser, xdg-open)."""
+    """A scripted program at `path` (dialog, browser, xdg-open): `answer(kind, code, out,
+    delay)` sets its answer to a first argument `kind` (delay None: never); `calls()` are
+    its argument lists. On Windows standin.exe copied to `path`.exe, unless `linux`."""
 
     def __init__(self, path, linux=False):
         path = Path(path)
@@ -651,8 +626,7 @@ class StandIn:
         return [json.loads(x) for x in text.splitlines() if x]
 
     def records(self, expected=0, timeout=WAIT):
-        """The recorded starts ({"args", "pid", ...}), once there are at least
-        `expected` of them (or the wait ends)."""
+        """The recorded starts, once there are `expected` of them (or the wait ends)."""
         starts = lambda: [r for r in self._lines() if "args" in r]  # noqa
         wait_for(lambda: len(starts()) >= expected, timeout if expected else 0)
         return starts()
@@ -670,8 +644,7 @@ class StandIn:
 
 @contextlib.contextmanager
 def site(folder, pages):
-    """Another site: a small HTTP server on 127.0.0.1 serving `pages` (name -> text);
-    yields its origin."""
+    """Another site serving `pages` (name -> text) on 127.0.0.1; yields its origin."""
     folder.mkdir(parents=True, exist_ok=True)
     for name, text in pages.items():
         (folder / name).write_text(text, encoding="utf-8")
@@ -696,9 +669,8 @@ def chromium_missing():
 
 
 class Chromium:
-    """Headless Chromium driving one page (chromium_page.js: scenario "test" or "card")
-    and writing what it shows to folder/result.json. Started by the test (`show`) or by
-    the launcher as a browser command (`command`); stopped by its process ids."""
+    """Headless Chromium driving a page (chromium_page.js) and writing what it shows to
+    folder/result.json; started by the test (`show`) or as a browser `command`."""
 
     def __init__(self, folder, scenario, spki="-"):
         folder.mkdir(parents=True, exist_ok=True)

@@ -1,21 +1,12 @@
-"""The installed Debian package, started the way a user starts it.
-
-A small HTTP server on 127.0.0.1 stands for the maker's site and serves the README's example
-page as written, with the installed /usr/share/doc/zelvo/zelvo.js. A real browser with a
-window, under a private Xvfb, opens it; the test presses the page's button with xdotool; the
-page opens the zelvo: link, the browser hands it to the desktop (Chromium through xdg-open,
-Firefox ESR through GIO), the installed desktop entry starts /usr/lib/zelvo/launcher in
-/etc/zelvo, and the page reads the simulated card behind a private pcscd. What the page shows
-is read back as a person would: select all and copy.
-
-The launcher is a grandchild of the browser, so neither its process id nor its exit status
-reach this test through wait(): tools/launcher_runs.py hears them from the kernel's process
-connector, for the installed launcher's runs that carry this test's environment.
-
-Run as root after `apt-get install ./zelvo_*.deb` (.ci/run does). It adds its site to
-"allowedorigins" in /etc/zelvo/application.config and writes a Chromium policy under
-/etc/chromium/policies/managed; both are put back as they were. With
-ZELVO_UPDATE_SCREENSHOTS=1 the screenshots replace docs/installed-*.png."""
+"""The installed Debian package, started the way a user starts it: a real browser under a
+private Xvfb opens the README's example page on a local site, the test presses its button
+with xdotool, the browser hands the zelvo: link to the desktop (Chromium through xdg-open,
+Firefox ESR through GIO), the installed desktop entry starts /usr/lib/zelvo/launcher and the
+page reads the simulated card; the page's text is read back by select all and copy.
+tools/launcher_runs.py hears the launcher (a grandchild of the browser) from the kernel's
+process connector. Run as root after `apt-get install ./zelvo_*.deb` (.ci/run does); the
+configuration and Chromium policy it changes are put back. ZELVO_UPDATE_SCREENSHOTS=1
+refreshes docs/installed-*.png."""
 import contextlib
 import http.server
 import json
