@@ -1,5 +1,5 @@
 /* The machine-dependent half of jni.h for Windows, written from the Java Native
- * Interface specification: native methods use the stdcall convention there, and
+ * Interface's published documentation: native methods use the stdcall convention there, and
  * jint is 32 bits wide on both Windows targets (where long is 32 bits too). */
 #ifndef ZELVO_JNI_MD_H
 #define ZELVO_JNI_MD_H
