@@ -4,6 +4,7 @@
 
 #include "zelvo/command_line.h"
 #include "zelvo/dialog.h"
+#include "zelvo/inherited_handles.h"
 #include "zelvo/paths.h"
 #include "zelvo/system_error.h"
 #include "zelvo/utf16.h"
@@ -36,13 +37,6 @@ ChildProcess::ChildProcess(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 
 namespace {
 
-// The null device, inheritable: for the streams a child gets nothing on.
-Handle nullDevice(bool write) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return Handle(CreateFileW(L"NUL", write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              &inherit, OPEN_EXISTING, 0, nullptr));
-}
-
 // An inheritable copy of our standard error, or the null device when we have none.
 Handle ourErrors() {
     HANDLE own = GetStdHandle(STD_ERROR_HANDLE);
@@ -50,7 +44,7 @@ Handle ourErrors() {
     if (own && own != INVALID_HANDLE_VALUE &&
         DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
         return Handle(copy);
-    return nullDevice(true);
+    return win32::inheritableNullDevice(true);
 }
 
 // A name without a folder is looked for only on PATH (with ".exe" added when it
@@ -87,7 +81,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     }
 
     auto impl = std::make_unique<Impl>();
-    Handle input = nullDevice(false);
+    Handle input = win32::inheritableNullDevice(false);
     Handle outputWrite;
     if (options.captureOutput) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -101,24 +95,18 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         // Our end stays ours.
         SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     } else {
-        outputWrite = nullDevice(true);
+        outputWrite = win32::inheritableNullDevice(true);
     }
-    Handle errors = options.quietErrors ? nullDevice(true) : ourErrors();
+    Handle errors = options.quietErrors ? win32::inheritableNullDevice(true) : ourErrors();
     if (!input || !outputWrite || !errors) {
         error = systemErrorText(GetLastError());
         return nullptr;
     }
 
     // Only these three handles reach the child, whatever else is inheritable.
-    HANDLE inherited[3] = {input.get(), outputWrite.get(), errors.get()};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::vector<unsigned char> storage(size);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size) ||
-        !UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
-                                   nullptr, nullptr)) {
-        error = systemErrorText(GetLastError());
+    win32::InheritedHandles inherited(input.get(), outputWrite.get(), errors.get());
+    if (!inherited.get()) {
+        error = systemErrorText(inherited.error());
         return nullptr;
     }
     STARTUPINFOEXW startup{};
@@ -127,17 +115,15 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     startup.StartupInfo.hStdInput = input.get();
     startup.StartupInfo.hStdOutput = outputWrite.get();
     startup.StartupInfo.hStdError = errors.get();
-    startup.lpAttributeList = attributes;
+    startup.lpAttributeList = inherited.get();
     PROCESS_INFORMATION info{};
     std::vector<wchar_t> mutableLine(wideLine->begin(), wideLine->end());
     mutableLine.push_back(L'\0');
     const BOOL created = CreateProcessW(wideProgram->c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
                                         nullptr, nullptr, &startup.StartupInfo, &info);
-    const DWORD why = GetLastError();
-    DeleteProcThreadAttributeList(attributes);
     if (!created) {
-        error = systemErrorText(why);
+        error = systemErrorText(GetLastError());
         return nullptr;
     }
     CloseHandle(info.hThread);

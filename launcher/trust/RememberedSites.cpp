@@ -153,8 +153,9 @@ bool RememberedSites::write(const Contents& contents) const {
     const char* separator = "\n";
     for (const auto& [key, allowed] : contents.decisions) {
         text += separator;
-        text += "    {\"origin\": " + zelvo::jsonQuoted(key.first) + ", \"application\": " + zelvo::jsonQuoted(key.second) +
-                ", \"decision\": \"" + (allowed ? kAllow : kRefuse) + "\"}";
+        text += "    {\"origin\": " + zelvo::jsonQuoted(key.first) +
+                ", \"application\": " + zelvo::jsonQuoted(key.second) + ", \"decision\": \"" +
+                (allowed ? kAllow : kRefuse) + "\"}";
         separator = ",\n";
     }
     text += "\n  ]\n}\n";

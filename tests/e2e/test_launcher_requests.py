@@ -113,7 +113,7 @@ def test_the_configuration_beside_the_program_counts_on_windows_when_the_working
 )] + [(), (check(), "otro")])          # no argument, two arguments
 def test_arguments_that_are_no_request_end_with_1_and_the_factory_records(launcher_factory, words):
     l = launcher_factory(config={"ssl": {"enabled": "1", "certpath": "/c.pem", "certpass": "secreto-123"}})
-    code, out, err = l.run_argv(*words)
+    code, out, err = l.run(*words)
     assert code == 1 and out.rstrip().endswith(PROMPT) and STARTED not in err, (out, err)
     log = l.log_text()
     assert NO_MATCH in log and "[RunnableFactory::create@" in log and 'reader={"allowedorigins":' in log

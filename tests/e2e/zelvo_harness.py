@@ -282,7 +282,7 @@ class Launcher:
         # What the test itself asked for, for the Windows side (which starts from Wine's environment).
         self.extra_env = dict(env or {})
 
-    def start_argv(self, *words):
+    def start(self, *words):
         """Starts the program with exactly these arguments (also none)."""
         if WINDOWS:
             import windows_target
@@ -299,22 +299,18 @@ class Launcher:
                 err.close()
         return self
 
-    start = start_argv
-
     def serve(self, argument):
         """Starts the program and waits until it listens on its configured port."""
-        self.start_argv(argument)
+        self.start(argument)
         if not wait_listening(self.port, self.proc):
             code, out, err = self.wait()
             raise AssertionError("launcher did not listen on %s (exit %s)\n%s\n%s" % (self.port, code, out, err))
         return self
 
-    def run_argv(self, *words, timeout=WAIT):
+    def run(self, *words, timeout=WAIT):
         """Runs to the end with exactly these arguments; answers the closing prompt."""
-        self.start_argv(*words)
+        self.start(*words)
         return self.wait(timeout)
-
-    run = run_argv
 
     def write_config(self, config):
         """Replaces application.config (a dict as JSON, or text as it stands)."""

@@ -8,6 +8,7 @@
 #include "process/Log.h"
 
 #include "zelvo/command_line.h"
+#include "zelvo/inherited_handles.h"
 #include "zelvo/paths.h"
 #include "zelvo/utf16.h"
 #include "zelvo/win32.h"
@@ -39,44 +40,12 @@ struct Pipe {
     Handle child;
 };
 
-// The null device, inheritable, for a stream the child gets nothing on.
+// The null device for a stream the child gets nothing on.
 Handle nullDevice(bool write) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE h = CreateFileW(L"NUL", write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) fail("CreateFile NUL", GetLastError());
-    return Handle(h);
+    Handle h = zelvo::win32::inheritableNullDevice(write);
+    if (!h) fail("CreateFile NUL", GetLastError());
+    return h;
 }
-
-// The one attribute of the child's creation: the handles it may inherit.
-class InheritedHandles {
-public:
-    explicit InheritedHandles(const HANDLE (&handles)[3]) {
-        std::copy(std::begin(handles), std::end(handles), handles_);
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage_.resize(size);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        if (!InitializeProcThreadAttributeList(list_, 1, 0, &size))
-            fail("InitializeProcThreadAttributeList", GetLastError());
-        initialized_ = true;
-        if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_, sizeof handles_, nullptr,
-                                       nullptr))
-            fail("UpdateProcThreadAttribute", GetLastError());
-    }
-    ~InheritedHandles() {
-        if (initialized_) DeleteProcThreadAttributeList(list_);
-    }
-    InheritedHandles(const InheritedHandles&) = delete;
-    InheritedHandles& operator=(const InheritedHandles&) = delete;
-    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
-
-private:
-    HANDLE handles_[3];  // the list points here until the child is created
-    std::vector<unsigned char> storage_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-    bool initialized_ = false;
-};
 
 // A job that ends every process in it when its last handle closes.
 Handle killOnCloseJob() {
@@ -220,7 +189,8 @@ void Child::launch(uint16_t showCommand, uint32_t startupFlags, bool redirectInp
     else d.err.child = nullDevice(true);
 
     // Only these three reach the child, whatever else of ours is inheritable.
-    InheritedHandles inherited({d.in.child.get(), d.out.child.get(), d.err.child.get()});
+    zelvo::win32::InheritedHandles inherited(d.in.child.get(), d.out.child.get(), d.err.child.get());
+    if (!inherited.get()) fail("UpdateProcThreadAttribute", inherited.error());
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = startupFlags | STARTF_USESTDHANDLES;
