@@ -31,7 +31,7 @@ def main():
         for i in range(runs):
             bridge = VexaBridge(stage, work / ("launcher%d" % i), pcscd.env)
             try:
-                bridge.start()
+                bridge.serve_card()
                 before = len(pcscd.exchanges())
                 t0 = time.perf_counter()
                 reply = bridge.ask("read dg2")

@@ -52,7 +52,7 @@ def demo_card(build):
         print("pcscd privado (pid %d) con la tarjeta Vexa simulada (pid %d) en el lector %r"
               % (pcscd.pcscd.pid, pcscd.card.pid, pcscd.reader))
         bridge = VexaBridge(stage, work / "launcher", pcscd.env)
-        bridge.start()
+        bridge.serve_card()
         print("Lanzador en modo servidor con vexa-tools (pid %d) en 127.0.0.1:%d"
               % (bridge.proc.pid, bridge.port))
         print("  enviado: %s" % READ_ALL)

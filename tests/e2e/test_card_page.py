@@ -19,7 +19,7 @@ def test_card_page_shows_holder_and_images(pcscd, tmp_path):
     bridge = VexaBridge(STAGE, tmp_path / "launcher", pcscd.env)
     try:
         browser = Chromium(tmp_path / "browser", "card")
-        shown = browser.show(bridge.start().page_url())
+        shown = browser.show(bridge.serve_card().page_url())
         code, _, err = bridge.finish()
     finally:
         bridge.stop()

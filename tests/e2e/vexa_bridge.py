@@ -61,7 +61,8 @@ class VexaBridge(Launcher):
         super().__init__(workdir, config=config, registry=registry, program=Path(stage) / ("conlaunch" + EXE),
                          env=dict(env or {}, **card_environment(pcscd_env["PCSCLITE_CSOCK_NAME"])), to_files=True)
 
-    def start(self):
+    def serve_card(self):
+        """Starts it hosting the card plug-in, once it listens."""
         try:
             return self.serve(run_request("vexa"))
         except AssertionError as e:
@@ -117,7 +118,7 @@ class CardRuns:
         self.runs.append(bridge)
         try:
             # The plug-in answers once and closes the connection.
-            bridge.start()
+            bridge.serve_card()
             with bridge.boxes_closed():
                 replies, _ = session(bridge.port, text, timeout=WAIT * 3)
             code, _, err = bridge.finish()
